@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <array>
+#include <cstdint>
+
+// The fixed frames of the ALDL link. The program never assembles a frame or
+// computes a checksum: it only sends and recognises these byte sequences.
+namespace frames {
+
+inline constexpr std::array<std::uint8_t, 4> kMode1Request{0xF0, 0x56, 0x01, 0xB9};
+inline constexpr std::array<std::uint8_t, 3> kChatterFrame{0xF0, 0x55, 0xBB};
+inline constexpr std::array<std::uint8_t, 3> kMode1ReplyHeader{0xF0, 0x95, 0x01};
+
+inline constexpr int kReplyLength = 67;
+// The request comes back on the one-wire bus ahead of the reply.
+inline constexpr int kLeadingBytes = 4;
+inline constexpr int kExchangeLength = kLeadingBytes + kReplyLength;
+// 1-based buffer position of the reply's first byte within an exchange.
+inline constexpr int kReplyHeaderPosition = kLeadingBytes + 1;
+
+template <std::size_t N> QByteArray toBytes(const std::array<std::uint8_t, N>& frame) {
+    return QByteArray(reinterpret_cast<const char*>(frame.data()), static_cast<qsizetype>(N));
+}
+
+// The 12-character text shown for every request sent: "F0 56  01 B9".
+QString request_text();
+
+} // namespace frames

@@ -1,0 +1,26 @@
+#include "link/traffic.h"
+
+#include "link/frames.h"
+
+namespace traffic {
+
+QString hex_text(const QByteArray& bytes) {
+    QString text;
+    text.reserve(bytes.size() * 3);
+    for (char c : bytes) {
+        text += QString::number(static_cast<unsigned char>(c), 16).toUpper();
+        text += QLatin1Char(' ');
+    }
+    return text;
+}
+
+bool has_reply_header(const QByteArray& buffer) {
+    const QByteArray header = frames::toBytes(frames::kMode1ReplyHeader);
+    return buffer.mid(frames::kReplyHeaderPosition - 1, header.size()) == header;
+}
+
+bool is_chatter_frame(const QByteArray& buffer) {
+    return buffer == frames::toBytes(frames::kChatterFrame);
+}
+
+} // namespace traffic

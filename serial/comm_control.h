@@ -1,0 +1,14 @@
+#pragma once
+
+#include "serial/w32comms.h"
+
+#include <QString>
+
+// What the baud-rate routines need of a serial control.
+class CommControl {
+public:
+    virtual ~CommControl() = default;
+    virtual bool PortOpen() const = 0;
+    virtual W32Comms::HANDLE CommID() const = 0;
+    virtual QString Name() const = 0;
+};

@@ -1,0 +1,104 @@
+#include "serial/mscomm.h"
+
+#include <QMetaObject>
+
+namespace {
+constexpr int kFirstPort = 1;
+constexpr int kLastPort = 4;
+} // namespace
+
+MSComm::MSComm(QObject* parent) : QObject(parent) {
+    setObjectName(Name());
+    port_.setBaudRate(9600);
+    port_.setParity(QSerialPort::NoParity);
+    port_.setDataBits(QSerialPort::Data8);
+    port_.setStopBits(QSerialPort::OneStop);
+    port_.setFlowControl(QSerialPort::NoFlowControl);
+    port_.setReadBufferSize(InBufferSize());
+    connect(&port_, &QSerialPort::errorOccurred, this, &MSComm::onPortError);
+}
+
+QString MSComm::deviceForPort(int port) {
+    const QByteArray override = qgetenv(QByteArray("CARNOVO_COM") + QByteArray::number(port));
+    if (!override.isEmpty())
+        return QString::fromLocal8Bit(override);
+#ifdef Q_OS_WIN
+    return QStringLiteral("COM%1").arg(port);
+#else
+    return QStringLiteral("/dev/ttyS%1").arg(port - 1);
+#endif
+}
+
+RaisedError MSComm::error(int number, const QString& description) const {
+    return RaisedError(number, Name(), description);
+}
+
+void MSComm::setCommPort(int port) {
+    if (port < kFirstPort || port > kLastPort)
+        throw error(InvalidPortNumber,
+                    QStringLiteral("Invalid port number %1: choose COM 1 to COM 4").arg(port));
+    if (PortOpen())
+        throw error(PortAlreadyOpen, QStringLiteral("Port already open: close COM %1 before "
+                                                    "choosing another port")
+                                         .arg(commPort_));
+    commPort_ = port;
+}
+
+void MSComm::setPortOpen(bool open) {
+    if (!open) {
+        port_.close();
+        return;
+    }
+    if (PortOpen())
+        throw error(PortAlreadyOpen, QStringLiteral("Port already open: COM %1").arg(commPort_));
+    const QString device = deviceForPort(commPort_);
+    port_.setPortName(device);
+    lostReason_.reset();
+    if (!port_.open(QIODevice::ReadWrite)) {
+        const QString reason = port_.errorString();
+        port_.close();
+        throw error(
+            OpenFailed,
+            QStringLiteral("Could not open COM %1 (%2): %3").arg(commPort_).arg(device, reason));
+    }
+}
+
+void MSComm::onPortError(QSerialPort::SerialPortError err) {
+    const bool fatal = err == QSerialPort::ReadError || err == QSerialPort::WriteError ||
+                       err == QSerialPort::ResourceError;
+    if (!fatal || lostReason_ || !PortOpen())
+        return;
+    // A vanished device makes the port report errors without pause, so it is
+    // closed at once; not from inside its own signal, though.
+    lostReason_ = port_.errorString();
+    QMetaObject::invokeMethod(
+        this, [this] { port_.close(); }, Qt::QueuedConnection);
+}
+
+void MSComm::throwIfLost() {
+    if (lostReason_) {
+        port_.close();
+        const QString reason = *lostReason_;
+        lostReason_.reset();
+        throw error(PortLost, QStringLiteral("Lost the connection to COM %1 (%2): %3")
+                                  .arg(commPort_)
+                                  .arg(deviceForPort(commPort_), reason));
+    }
+    if (!PortOpen())
+        throw error(PortNotOpen, QStringLiteral("Operation valid only when the port is open"));
+}
+
+void MSComm::Output(const QByteArray& bytes) {
+    throwIfLost();
+    port_.write(bytes);
+    port_.flush();
+}
+
+QByteArray MSComm::Input() {
+    throwIfLost();
+    return inputLen_ > 0 ? port_.read(inputLen_) : port_.readAll();
+}
+
+W32Comms::HANDLE MSComm::CommID() const {
+    return PortOpen() ? static_cast<W32Comms::HANDLE>(port_.handle()) : -1;
+}

@@ -1,0 +1,67 @@
+#pragma once
+
+#include "common/raised_error.h"
+#include "serial/comm_control.h"
+
+#include <QByteArray>
+#include <QObject>
+#include <QSerialPort>
+#include <optional>
+
+// The window's serial control: opens COM 1 to COM 4 by number and moves raw
+// bytes. Every byte value passes unchanged in both directions.
+//
+// On Linux COM n is /dev/ttyS{n-1}, unless the environment variable
+// CARNOVO_COM{n} names another device (a USB cable, a pseudo-terminal).
+//
+// Its own errors (numbers 80xx) name the device and the system's reason.
+class MSComm : public QObject, public CommControl {
+    Q_OBJECT
+public:
+    enum ErrorNumber {
+        InvalidPortNumber = 8002,
+        PortAlreadyOpen = 8005,
+        OpenFailed = 8010,
+        PortNotOpen = 8018,
+        PortLost = 8020,
+    };
+
+    explicit MSComm(QObject* parent = nullptr);
+
+    QString Name() const override { return QStringLiteral("mscomm32"); }
+
+    int CommPort() const { return commPort_; }
+    void setCommPort(int port);
+
+    int InputLen() const { return inputLen_; }
+    void setInputLen(int length) { inputLen_ = length; }
+
+    bool PortOpen() const override { return port_.isOpen(); }
+    void setPortOpen(bool open);
+
+    void Output(const QByteArray& bytes);
+    // Everything received so far (at most InputLen bytes when that is not 0),
+    // possibly nothing. Never blocks.
+    QByteArray Input();
+
+    W32Comms::HANDLE CommID() const override;
+
+    // Design-time settings, in force whenever the port is opened.
+    int InBufferSize() const { return 1024; }
+    int OutBufferSize() const { return 512; }
+    QString Settings() const { return QStringLiteral("9600,n,8,1"); }
+    QChar ParityReplace() const { return QLatin1Char('?'); }
+
+    // The device behind a port number.
+    static QString deviceForPort(int port);
+
+private:
+    void onPortError(QSerialPort::SerialPortError error);
+    void throwIfLost();
+    RaisedError error(int number, const QString& description) const;
+
+    QSerialPort port_;
+    int commPort_ = 1;
+    int inputLen_ = 0;
+    std::optional<QString> lostReason_;
+};
