@@ -1,0 +1,315 @@
+#include "tools/ecm_sim/ecm_simulator.h"
+
+// Kernel termios2 to read the line speed the program set on its side.
+#include <asm/termbits.h>
+#include <sys/ioctl.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <fcntl.h>
+#include <poll.h>
+#include <stdexcept>
+#include <stdlib.h>
+#include <unistd.h>
+
+namespace ecmsim {
+namespace {
+
+const std::vector<std::uint8_t> kRequest{0xF0, 0x56, 0x01, 0xB9};
+const std::vector<std::uint8_t> kChatter{0xF0, 0x55, 0xBB};
+constexpr int kReplyLength = 67;
+
+const std::map<std::string, Scenario> kScenarios{
+    {"normal", Scenario::Normal},
+    {"silent", Scenario::Silent},
+    {"stray-before-chatter", Scenario::StrayBeforeChatter},
+    {"stray-after-chatter", Scenario::StrayAfterChatter},
+    {"chatter-only", Scenario::ChatterOnly},
+    {"short-reply", Scenario::ShortReply},
+    {"wrong-header", Scenario::WrongHeader},
+    {"wrong-checksum", Scenario::WrongChecksum},
+    {"late-reply", Scenario::LateReply},
+    {"stop-after", Scenario::StopAfter},
+    {"noise", Scenario::Noise},
+    {"hang-up-after", Scenario::HangUpAfter},
+};
+
+} // namespace
+
+std::optional<Scenario> scenarioFromName(const std::string& name) {
+    const auto it = kScenarios.find(name);
+    return it == kScenarios.end() ? std::nullopt : std::optional(it->second);
+}
+
+std::vector<std::string> scenarioNames() {
+    std::vector<std::string> names;
+    for (const auto& [name, scenario] : kScenarios)
+        names.push_back(name);
+    return names;
+}
+
+Simulator::Simulator(Options options) : options_(std::move(options)), rng_(options_.seed) {
+    for (const auto& [position, value] : options_.fixedBytes) {
+        if (position < 4 || position > 66 || value < 0 || value > 255)
+            throw std::invalid_argument("fixed bytes must be positions 4 to 66, values 0 to 255");
+    }
+}
+
+Simulator::~Simulator() {
+    stop();
+}
+
+void Simulator::start() {
+    master_ = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0)
+        throw std::runtime_error("cannot open a pseudo-terminal");
+    devicePath_ = ptsname(master_);
+    if (!options_.transcriptPath.empty()) {
+        transcript_ = std::fopen(options_.transcriptPath.c_str(), "w");
+        if (!transcript_)
+            throw std::runtime_error("cannot write the transcript " + options_.transcriptPath);
+    }
+    started_ = Clock::now();
+    thread_ = std::thread([this] { run(); });
+}
+
+void Simulator::stop() {
+    stopping_ = true;
+    if (thread_.joinable())
+        thread_.join();
+    hangUp();
+    if (transcript_) {
+        const Stats s = stats();
+        std::fprintf(transcript_,
+                     "summary: sessions %d, requests seen %d, ignored at a wrong line speed %d, "
+                     "chatter frames sent %d, replies sent %d, line speed seen %u baud%s\n",
+                     s.sessions, s.requestsSeen, s.requestsIgnored, s.chatterSent, s.repliesSent,
+                     s.lastBaudSeen, s.lastLineOk ? " 8N1" : " (not 8N1)");
+        std::fclose(transcript_);
+        transcript_ = nullptr;
+    }
+}
+
+Stats Simulator::stats() const {
+    std::lock_guard lock(statsMutex_);
+    return stats_;
+}
+
+void Simulator::hangUp() {
+    if (master_ >= 0)
+        ::close(master_);
+    master_ = -1;
+}
+
+void Simulator::run() {
+    while (!stopping_ && !hungUp_) {
+        if (!waitForOpen())
+            return;
+        runSession();
+    }
+}
+
+// The master reports a hang-up while nobody has the slave open.
+bool Simulator::waitForOpen() {
+    while (!stopping_) {
+        pollfd p{master_, POLLIN, 0};
+        ::poll(&p, 1, 0);
+        if (!(p.revents & POLLHUP))
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return false;
+}
+
+void Simulator::runSession() {
+    {
+        std::lock_guard lock(statsMutex_);
+        ++stats_.sessions;
+    }
+    sessionStarted_ = Clock::now();
+    chatterDone_ = false;
+    repliesThisSession_ = 0;
+    pending_.clear();
+
+    while (!stopping_ && !hungUp_) {
+        pollfd p{master_, POLLIN, 0};
+        if (::poll(&p, 1, 10) < 0 && errno != EINTR)
+            return;
+        if (p.revents & POLLHUP)
+            return; // the program closed the port
+        if (!(p.revents & POLLIN))
+            continue;
+        std::uint8_t buffer[256];
+        const ssize_t n = ::read(master_, buffer, sizeof buffer);
+        if (n <= 0)
+            continue;
+        log("program -> ECM", buffer, static_cast<std::size_t>(n));
+        pending_.insert(pending_.end(), buffer, buffer + n);
+
+        // Answer each complete request; anything else on the line is ignored.
+        for (;;) {
+            const auto at =
+                std::search(pending_.begin(), pending_.end(), kRequest.begin(), kRequest.end());
+            if (at == pending_.end()) {
+                const std::size_t keep = std::min<std::size_t>(pending_.size(), 3);
+                pending_.erase(pending_.begin(), pending_.end() - static_cast<long>(keep));
+                break;
+            }
+            pending_.erase(pending_.begin(), at + static_cast<long>(kRequest.size()));
+            answer();
+            if (hungUp_ || stopping_)
+                return;
+        }
+    }
+}
+
+bool Simulator::lineOk() {
+    termios2 tio{};
+    const bool read = ioctl(master_, TCGETS2, &tio) == 0;
+    const bool ok = read && tio.c_ospeed == kBaud && (tio.c_cflag & CSIZE) == CS8 &&
+                    !(tio.c_cflag & PARENB) && !(tio.c_cflag & CSTOPB);
+    std::lock_guard lock(statsMutex_);
+    stats_.lastBaudSeen = read ? tio.c_ospeed : 0;
+    stats_.lastLineOk = ok;
+    return ok;
+}
+
+void Simulator::answer() {
+    {
+        std::lock_guard lock(statsMutex_);
+        ++stats_.requestsSeen;
+    }
+    if (!lineOk() && options_.checkLineSpeed) {
+        std::lock_guard lock(statsMutex_);
+        ++stats_.requestsIgnored;
+        return;
+    }
+    const Scenario scenario = options_.scenario;
+    if (scenario == Scenario::Silent)
+        return;
+    const std::chrono::milliseconds delay(options_.responseDelayMs);
+
+    if (!chatterDone_) {
+        chatterDone_ = true;
+        std::vector<std::uint8_t> chatter = kChatter;
+        if (scenario == Scenario::StrayBeforeChatter)
+            chatter.insert(chatter.begin(), 0x00);
+        if (scenario == Scenario::StrayAfterChatter)
+            chatter.push_back(0x00);
+        send(chatter, delay);
+        std::lock_guard lock(statsMutex_);
+        ++stats_.chatterSent;
+        return;
+    }
+
+    if (scenario == Scenario::ChatterOnly)
+        return;
+    const bool limited = scenario == Scenario::StopAfter || scenario == Scenario::HangUpAfter;
+    if (limited && repliesThisSession_ >= options_.pollLimit) {
+        if (scenario == Scenario::HangUpAfter) {
+            hungUp_ = true;
+            hangUp();
+        }
+        return;
+    }
+
+    std::vector<std::uint8_t> exchange = kRequest; // the one-wire bus echoes the request
+    std::vector<std::uint8_t> reply = makeReply();
+    if (scenario == Scenario::WrongHeader)
+        reply[2] = 0x02;
+    if (scenario == Scenario::WrongChecksum)
+        reply[kReplyLength - 1] = static_cast<std::uint8_t>(reply[kReplyLength - 1] + 1);
+    if (scenario == Scenario::ShortReply)
+        reply.pop_back();
+    exchange.insert(exchange.end(), reply.begin(), reply.end());
+    send(exchange, scenario == Scenario::LateReply
+                       ? std::chrono::milliseconds(options_.replyAfterMs)
+                       : delay);
+    ++repliesThisSession_;
+    {
+        std::lock_guard lock(statsMutex_);
+        ++stats_.repliesSent;
+    }
+    if (scenario == Scenario::Noise) {
+        std::vector<std::uint8_t> noise(1 + rng_ % 3);
+        for (auto& b : noise)
+            b = static_cast<std::uint8_t>((rng_ = rng_ * 1103515245u + 12345u) >> 16);
+        send(noise, std::chrono::milliseconds(2));
+    }
+}
+
+std::vector<std::uint8_t> Simulator::makeReply() {
+    auto next = [this] { return (rng_ = rng_ * 1103515245u + 12345u) >> 16; };
+    const double t = std::chrono::duration<double>(Clock::now() - sessionStarted_).count();
+
+    // An idling engine warming up from its start temperature towards 90 degrees.
+    const double start = options_.coolantStartDegrees;
+    const double coolant = 90 - (90 - start) * std::exp(-t / 300);
+    auto coolantByte = [](double degrees) {
+        return static_cast<std::uint8_t>(std::clamp(std::lround((degrees + 40) / 0.75), 0L, 255L));
+    };
+    const bool blip = std::fmod(t, 7.0) < 0.4;
+    iac_ = std::clamp(iac_ + static_cast<int>(next() % 3) - 1, 20, 60);
+
+    std::vector<std::uint8_t> reply(kReplyLength, 0);
+    reply[0] = 0xF0;
+    reply[1] = 0x95;
+    reply[2] = 0x01;
+    for (int pos = 4; pos <= 66; ++pos)
+        reply[pos - 1] = static_cast<std::uint8_t>((pos * 37) & 0x7F);
+    reply[7 - 1] = coolantByte(coolant);
+    reply[8 - 1] = coolantByte(start);
+    reply[9 - 1] = static_cast<std::uint8_t>(blip ? 70 + next() % 30 : 25 + next() % 3);
+    reply[11 - 1] = static_cast<std::uint8_t>(31 + next() % 3); // 775 to 825 rpm
+    reply[25 - 1] = static_cast<std::uint8_t>(iac_);
+    reply[34 - 1] = static_cast<std::uint8_t>(139 + next() % 3); // about 14 V
+    for (const auto& [position, value] : options_.fixedBytes)
+        reply[position - 1] = static_cast<std::uint8_t>(value);
+
+    unsigned sum = 0;
+    for (int i = 0; i < kReplyLength - 1; ++i)
+        sum += reply[i];
+    reply[kReplyLength - 1] = static_cast<std::uint8_t>((256 - sum % 256) % 256);
+    return reply;
+}
+
+bool Simulator::sleepUntil(Clock::time_point when) {
+    while (!stopping_) {
+        const auto now = Clock::now();
+        if (now >= when)
+            return true;
+        std::this_thread::sleep_for(
+            std::min<Clock::duration>(when - now, std::chrono::milliseconds(20)));
+    }
+    return false;
+}
+
+// Each byte leaves no sooner than one byte time after the previous one:
+// byte k is complete on the wire at start + (k + 1) byte times.
+void Simulator::send(const std::vector<std::uint8_t>& bytes, std::chrono::milliseconds delay) {
+    const auto start = Clock::now() + delay;
+    for (std::size_t k = 0; k < bytes.size(); ++k) {
+        if (!sleepUntil(start + kByteTime * static_cast<long>(k + 1)))
+            return;
+        while (::write(master_, &bytes[k], 1) != 1) {
+            if (errno != EAGAIN)
+                return; // nobody is listening any more
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    }
+    log("ECM -> program", bytes.data(), bytes.size());
+}
+
+void Simulator::log(const char* direction, const std::uint8_t* bytes, std::size_t count) {
+    if (!transcript_)
+        return;
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started_);
+    std::fprintf(transcript_, "%8lld ms %s:", static_cast<long long>(ms.count()), direction);
+    for (std::size_t i = 0; i < count; ++i)
+        std::fprintf(transcript_, " %02X", bytes[i]);
+    std::fputc('\n', transcript_);
+    std::fflush(transcript_);
+}
+
+} // namespace ecmsim

@@ -1,0 +1,116 @@
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+// A simulated ECM on a pseudo-terminal. The program opens the slave side as
+// its serial port; the simulator answers on the master side with ALDL frames,
+// paced like the real 8192-baud link.
+namespace ecmsim {
+
+enum class Scenario {
+    Normal,
+    Silent,             // never answers
+    StrayBeforeChatter, // 00 F0 55 BB
+    StrayAfterChatter,  // F0 55 BB 00
+    ChatterOnly,        // chatter, then no reply
+    ShortReply,         // replies one byte short: 70 bytes in the exchange
+    WrongHeader,        // replies start F0 95 02
+    WrongChecksum,      // replies carry a checksum off by one
+    LateReply,          // replies start `replyAfterMs` after the request
+    StopAfter,          // stops answering after `pollLimit` replies
+    Noise,              // random bytes after each reply
+    HangUpAfter,        // closes the line after `pollLimit` replies
+};
+
+std::optional<Scenario> scenarioFromName(const std::string& name);
+std::vector<std::string> scenarioNames();
+
+struct Options {
+    Scenario scenario = Scenario::Normal;
+    int responseDelayMs = 5;
+    int replyAfterMs = 0;
+    int pollLimit = 0;
+    // Answer only while the line runs at 8192 baud, 8 data bits, no parity, 1 stop bit.
+    bool checkLineSpeed = true;
+    // Fixed values for reply positions 4 to 66 (1-based).
+    std::map<int, int> fixedBytes;
+    double coolantStartDegrees = 20;
+    std::string transcriptPath;
+    unsigned seed = 1;
+};
+
+struct Stats {
+    int sessions = 0;
+    int requestsSeen = 0;
+    int requestsIgnored = 0; // wrong line speed
+    int chatterSent = 0;
+    int repliesSent = 0;
+    std::uint32_t lastBaudSeen = 0;
+    bool lastLineOk = false;
+};
+
+inline constexpr int kBaud = 8192;
+// One byte on the wire: start bit, 8 data bits, stop bit.
+inline constexpr std::chrono::nanoseconds kByteTime{10'000'000'000LL / kBaud};
+
+class Simulator {
+public:
+    explicit Simulator(Options options);
+    ~Simulator();
+    Simulator(const Simulator&) = delete;
+    Simulator& operator=(const Simulator&) = delete;
+
+    // Opens the pseudo-terminal and starts answering on a thread of its own.
+    void start();
+    // Stops the thread and closes the line. Writes the transcript's summary.
+    void stop();
+
+    const std::string& devicePath() const { return devicePath_; }
+    Stats stats() const;
+    // True once the line was hung up on purpose (HangUpAfter).
+    bool hungUp() const { return hungUp_; }
+
+private:
+    using Clock = std::chrono::steady_clock;
+
+    // The next mode 1 reply of the engine model (67 bytes, valid checksum).
+    std::vector<std::uint8_t> makeReply();
+
+    void run();
+    void runSession();
+    bool waitForOpen();
+    void answer();
+    bool lineOk();
+    void send(const std::vector<std::uint8_t>& bytes, std::chrono::milliseconds delay);
+    void log(const char* direction, const std::uint8_t* bytes, std::size_t count);
+    bool sleepUntil(Clock::time_point when);
+    void hangUp();
+
+    Options options_;
+    int master_ = -1;
+    std::string devicePath_;
+    std::thread thread_;
+    std::atomic<bool> stopping_{false};
+    std::atomic<bool> hungUp_{false};
+    mutable std::mutex statsMutex_;
+    Stats stats_;
+    std::FILE* transcript_ = nullptr;
+    Clock::time_point started_;
+    Clock::time_point sessionStarted_;
+    bool chatterDone_ = false;
+    int repliesThisSession_ = 0;
+    std::vector<std::uint8_t> pending_;
+    std::uint32_t rng_;
+    int iac_ = 40;
+};
+
+} // namespace ecmsim

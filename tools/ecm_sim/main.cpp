@@ -1,0 +1,117 @@
+// carnovo-ecm-sim: a simulated ECM on a pseudo-terminal, so that Carnovo can
+// be tried without a car. Prints the device to open on its first line.
+#include "tools/ecm_sim/ecm_simulator.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QFile>
+#include <csignal>
+#include <cstdio>
+#include <thread>
+
+namespace {
+
+volatile std::sig_atomic_t g_stop = 0;
+void onSignal(int) {
+    g_stop = 1;
+}
+
+[[noreturn]] void fail(const QString& message) {
+    std::fprintf(stderr, "carnovo-ecm-sim: %s\n", qPrintable(message));
+    std::exit(2);
+}
+
+int intValue(const QCommandLineParser& parser, const QString& name) {
+    bool ok = false;
+    const int value = parser.value(name).toInt(&ok);
+    if (!ok || value < 0)
+        fail(QStringLiteral("--%1 wants a whole number, not '%2'").arg(name, parser.value(name)));
+    return value;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName("carnovo-ecm-sim");
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        "A simulated engine control module on a pseudo-terminal. Point Carnovo at the "
+        "printed device (or at --link) with CARNOVO_COM1.");
+    parser.addHelpOption();
+    const QString scenarios = QString::fromStdString([] {
+        std::string all;
+        for (const auto& name : ecmsim::scenarioNames())
+            all += (all.empty() ? "" : ", ") + name;
+        return all;
+    }());
+    parser.addOptions({
+        {"link", "Also place a symbolic link to the device at <path>.", "path"},
+        {"duration", "Stop after <seconds> (default: run until a signal).", "seconds"},
+        {"delay", "Response delay before each answer, in ms (default 5).", "ms", "5"},
+        {"scenario", "Fault scenario: " + scenarios + ".", "name", "normal"},
+        {"reply-after", "late-reply: replies start <ms> after the request.", "ms", "0"},
+        {"polls", "stop-after, hang-up-after: answer <n> polls first.", "n", "0"},
+        {"any-speed", "Answer whatever line speed the program set."},
+        {"set", "Fix reply byte <pos> (4 to 66) at <value>, e.g. --set 11=255.", "pos=value"},
+        {"coolant-start", "Coolant temperature at start-up, degrees (default 20).", "degrees",
+         "20"},
+        {"transcript", "Write every byte with a timestamp to <file>.", "file"},
+    });
+    parser.process(app);
+
+    ecmsim::Options options;
+    const auto scenario = ecmsim::scenarioFromName(parser.value("scenario").toStdString());
+    if (!scenario)
+        fail("unknown scenario '" + parser.value("scenario") + "'; choose one of " + scenarios);
+    options.scenario = *scenario;
+    options.responseDelayMs = intValue(parser, "delay");
+    options.replyAfterMs = intValue(parser, "reply-after");
+    options.pollLimit = intValue(parser, "polls");
+    options.checkLineSpeed = !parser.isSet("any-speed");
+    options.coolantStartDegrees = parser.value("coolant-start").toDouble();
+    options.transcriptPath = parser.value("transcript").toStdString();
+    for (const QString& fixed : parser.values("set")) {
+        const QStringList parts = fixed.split('=');
+        bool okPos = false, okValue = false;
+        const int pos = parts.value(0).toInt(&okPos);
+        const int value = parts.value(1).toInt(&okValue);
+        if (parts.size() != 2 || !okPos || !okValue)
+            fail("--set wants <pos>=<value>, not '" + fixed + "'");
+        options.fixedBytes[pos] = value;
+    }
+
+    std::signal(SIGINT, onSignal);
+    std::signal(SIGTERM, onSignal);
+
+    try {
+        ecmsim::Simulator sim(options);
+        sim.start();
+        const QString link = parser.value("link");
+        if (!link.isEmpty()) {
+            QFile::remove(link);
+            if (!QFile::link(QString::fromStdString(sim.devicePath()), link))
+                fail("cannot place the link " + link);
+        }
+        std::printf("%s\n", sim.devicePath().c_str());
+        std::fflush(stdout);
+
+        const double duration = parser.isSet("duration") ? parser.value("duration").toDouble() : -1;
+        const auto until = std::chrono::steady_clock::now() +
+                           std::chrono::milliseconds(static_cast<long long>(duration * 1000));
+        while (!g_stop && !sim.hungUp() &&
+               (duration < 0 || std::chrono::steady_clock::now() < until))
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+
+        sim.stop();
+        if (!link.isEmpty())
+            QFile::remove(link);
+        const ecmsim::Stats s = sim.stats();
+        std::fprintf(stderr, "carnovo-ecm-sim: %d requests seen, %d replies sent, line %u baud\n",
+                     s.requestsSeen, s.repliesSent, s.lastBaudSeen);
+    } catch (const std::exception& e) {
+        fail(e.what());
+    }
+    return 0;
+}
