@@ -1,0 +1,77 @@
+#pragma once
+
+#include "link/connection_sequence.h"
+#include "serial/mscomm.h"
+
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTimer>
+#include <QWidget>
+#include <array>
+
+class SSTab;
+
+// The program's one window: its controls, its three handlers and the routines
+// the connection sequence calls back into.
+class Form1 : public QWidget, private aldl::SequenceWindow {
+    Q_OBJECT
+public:
+    explicit Form1(QWidget* parent = nullptr);
+    ~Form1() override;
+
+    // Handlers.
+    void Form_Load();
+    void cmdconnect_Click();
+    void cmdexit_Click();
+
+    // Routines.
+    void parse_as_hex(QByteArray textstring) override;
+    void check_packet(const QByteArray& buffer, bool& connected) override;
+    void apply_data(std::span<const std::int32_t> data) override;
+
+    MSComm& serialControl() { return *mscomm32; }
+    bool sequenceRunning() const { return sequenceRunning_; }
+
+signals:
+    // The program is ending (Quit, or the window closed while connecting).
+    void programEnding();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    struct ProgramEnd {};
+    class PortGlue;
+    class SystemClock;
+
+    void buildControls();
+    void setTabOrder();
+    void endProgram();
+    void showRaisedError(const RaisedError& error);
+
+    // What the connection sequence needs of the window.
+    int portNumber() override;
+    void addSentLine(const QString& text) override;
+    void showWarning(const QString& prompt, const QString& title) override;
+    void yield() override;
+
+    SSTab* SSTab1 = nullptr;
+    QComboBox* comport = nullptr;
+    QComboBox* cbox_baud = nullptr;
+    QListWidget* listsent = nullptr;
+    QListWidget* listreceived = nullptr;
+    QLabel* lblconnected = nullptr;
+    QPushButton* cmdconnect = nullptr;
+    QPushButton* cmdexit = nullptr;
+    std::array<QLineEdit*, 6> valueBoxes_{}; // in the decoder's order
+    MSComm* mscomm32 = nullptr;
+
+    // Wakes the yield at least once a millisecond while the sequence runs,
+    // so it can wait for events instead of spinning.
+    QTimer wake_;
+    bool sequenceRunning_ = false;
+    bool quitRequested_ = false;
+};

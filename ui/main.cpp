@@ -1,0 +1,11 @@
+#include "ui/form1.h"
+
+#include <QApplication>
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    QApplication::setApplicationName("Carnovo");
+    Form1 form;
+    form.show();
+    return QApplication::exec();
+}

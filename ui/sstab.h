@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QTabBar>
+#include <QWidget>
+#include <vector>
+
+// A tab control in the manner of the classic tabbed dialog: one strip of tabs
+// across the top, and one page per tab covering the whole control, strip
+// included, so controls on a tab are placed from the control's top-left corner.
+class SSTab : public QWidget {
+    Q_OBJECT
+public:
+    SSTab(QWidget* parent, int stripHeight);
+
+    QWidget* addTab(const QString& caption);
+    QWidget* page(int index) const { return pages_.at(static_cast<std::size_t>(index)); }
+    int Tabs() const { return static_cast<int>(pages_.size()); }
+    int Tab() const { return bar_->currentIndex(); }
+    void setTab(int index) { bar_->setCurrentIndex(index); }
+    QTabBar* strip() const { return bar_; }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    void showPage(int index);
+
+    QTabBar* bar_;
+    int stripHeight_;
+    std::vector<QWidget*> pages_;
+};
