@@ -3,6 +3,8 @@
 #include "link/frames.h"
 #include "link/traffic.h"
 
+#include <algorithm>
+
 namespace aldl {
 
 void ConnectionSequence::run() {
@@ -52,29 +54,43 @@ bool ConnectionSequence::awaitChatter() {
 bool ConnectionSequence::awaitExchange(QByteArray& buffer) {
     const std::int64_t deadline = clock_.tick() + kReplyTimeoutMs;
     buffer.clear();
-    while (buffer.size() < frames::kExchangeLength && clock_.tick() <= deadline) {
+    return readUntil(buffer, frames::kExchangeLength, deadline);
+}
+
+bool ConnectionSequence::readUntil(QByteArray& buffer, qsizetype length, std::int64_t deadline) {
+    while (buffer.size() < length && clock_.tick() <= deadline) {
         window_.yield();
         buffer += port_.input();
     }
-    return buffer.size() >= frames::kExchangeLength || clock_.tick() <= deadline;
+    return buffer.size() >= length || clock_.tick() <= deadline;
 }
 
 // One request per exchange: sending on every pass would flood the link, and
 // decoding whatever happened to arrive would show partial, shifted replies.
 void ConnectionSequence::poll() {
+    const QByteArray echoAndHeader =
+        frames::toBytes(frames::kMode1Request) + frames::toBytes(frames::kMode1ReplyHeader);
     QByteArray buffer;
     for (;;) {
         window_.yield();
-        // Bytes that trail in after an exchange was taken (line noise, the end
-        // of an overlong reply) would shift every later exchange; they are
-        // logged on a line of their own and dropped.
-        window_.parse_as_hex(port_.input());
         sendRequest(true);
-        awaitExchange(buffer);
-        window_.parse_as_hex(buffer);
-        if (buffer.size() >= frames::kExchangeLength && traffic::has_reply_header(buffer))
-            decode(buffer);
+        const std::int64_t deadline = clock_.tick() + kReplyTimeoutMs;
         buffer.clear();
+        readUntil(buffer, frames::kExchangeLength, deadline);
+
+        // Stray bytes on the line (noise, the tail of an earlier reply) ahead of
+        // the echoed request would push the reply off its place, in this
+        // exchange and every later one: skip them and take the exchange behind.
+        qsizetype start = 0;
+        if (buffer.size() >= frames::kExchangeLength && !traffic::has_reply_header(buffer)) {
+            start = std::max<qsizetype>(0, buffer.indexOf(echoAndHeader));
+            if (start > 0)
+                readUntil(buffer, start + frames::kExchangeLength, deadline);
+        }
+        window_.parse_as_hex(buffer);
+        const QByteArray exchange = buffer.mid(start);
+        if (exchange.size() >= frames::kExchangeLength && traffic::has_reply_header(exchange))
+            decode(exchange);
     }
 }
 

@@ -75,6 +75,7 @@ public:
 private:
     bool awaitChatter();
     bool awaitExchange(QByteArray& buffer);
+    bool readUntil(QByteArray& buffer, qsizetype length, std::int64_t deadline);
     void sendRequest(bool listed);
     void decode(const QByteArray& buffer);
     void fail(const QString& prompt, const QString& title);

@@ -18,10 +18,10 @@ SSTab::SSTab(QWidget* parent, int stripHeight)
 QWidget* SSTab::addTab(const QString& caption) {
     auto* page = new QWidget(this);
     page->setObjectName(QStringLiteral("%1_tab%2").arg(objectName()).arg(pages_.size()));
-    page->setGeometry(rect());
     pages_.push_back(page);
     bar_->addTab(caption);
     bar_->raise(); // pages cover the strip's area but must not take its clicks
+    placeChildren();
     showPage(bar_->currentIndex());
     return page;
 }
@@ -32,6 +32,10 @@ void SSTab::showPage(int index) {
 }
 
 void SSTab::resizeEvent(QResizeEvent*) {
+    placeChildren();
+}
+
+void SSTab::placeChildren() {
     bar_->setGeometry(0, 0, width(), stripHeight_);
     for (QWidget* page : pages_)
         page->setGeometry(rect());

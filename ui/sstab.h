@@ -25,6 +25,7 @@ protected:
 
 private:
     void showPage(int index);
+    void placeChildren();
 
     QTabBar* bar_;
     int stripHeight_;

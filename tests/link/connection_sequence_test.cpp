@@ -325,18 +325,39 @@ TEST_F(Sequence, PollingSkipsShortOrBadExchangesAndKeepsTheValues) {
     EXPECT_TRUE(window.received.contains(traffic::hex_text(bad)));
 }
 
-TEST_F(Sequence, StrayBytesBetweenExchangesDoNotShiftLaterOnes) {
-    connectNormally();
-    port.answer(2, 90, exchange(40));
-    port.answer(2, 91, bytes({0x5A})); // noise just after the reply
-    port.answer(3, 90, exchange(41));
-    port.answer(4, 90, exchange(42));
-    runFor(150 + 3 * 100 + 20);
-    std::vector<int> rpmBytes;
-    for (const auto& d : window.decoded)
-        rpmBytes.push_back(d[10]);
-    EXPECT_EQ(rpmBytes, (std::vector<int>{32, 40, 41, 42}));
-    EXPECT_TRUE(window.received.contains("5A "));
+TEST_F(Sequence, StrayBytesAheadOfAnExchangeAreSkipped) {
+    struct Case {
+        const char* name;
+        int request; // the request whose answer carries the noise
+        std::int64_t after;
+        QByteArray noise;
+    } cases[] = {
+        {"trailing the previous reply", 2, 91, bytes({0x5A})},
+        {"before the echo", 3, 1, bytes({0x01, 0x02, 0x03})},
+        {"looks like a header", 3, 1, bytes({0xF0, 0x95, 0x01})},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakeClock clk;
+        ScriptedPort p{clk};
+        FakeWindow w{clk};
+        p.answer(0, 40, kChatter);
+        p.answer(1, 90, exchange(32));
+        p.answer(2, 90, exchange(40));
+        p.answer(3, 90, exchange(41));
+        p.answer(4, 90, exchange(42));
+        p.answer(c.request, c.after, c.noise);
+        aldl::ConnectionSequence s{w, p, clk};
+        w.yieldsLeft = 150 + 3 * 100 + 20;
+        EXPECT_THROW(s.run(), EndOfTest);
+        std::vector<int> rpmBytes;
+        for (const auto& d : w.decoded)
+            rpmBytes.push_back(d[10]);
+        EXPECT_EQ(rpmBytes, (std::vector<int>{32, 40, 41, 42}));
+        // Everything received is still logged.
+        EXPECT_TRUE(w.received.filter(traffic::hex_text(c.noise) + "F0 56 1 B9 F0 95 1 ").size() ==
+                    1);
+    }
 }
 
 TEST_F(Sequence, ErrorsOnTheWayAreNotCaught) {

@@ -195,9 +195,12 @@ void Simulator::answer() {
         std::vector<std::uint8_t> chatter = kChatter;
         if (scenario == Scenario::StrayBeforeChatter)
             chatter.insert(chatter.begin(), 0x00);
-        if (scenario == Scenario::StrayAfterChatter)
+        // A stray byte after the frame comes on its heels, in the same burst,
+        // so the program never sees the frame alone.
+        const bool glued = scenario == Scenario::StrayAfterChatter;
+        if (glued)
             chatter.push_back(0x00);
-        send(chatter, delay);
+        send(chatter, delay, glued ? 2 : 1);
         std::lock_guard lock(statsMutex_);
         ++stats_.chatterSent;
         return;
@@ -287,15 +290,28 @@ bool Simulator::sleepUntil(Clock::time_point when) {
 
 // Each byte leaves no sooner than one byte time after the previous one:
 // byte k is complete on the wire at start + (k + 1) byte times.
-void Simulator::send(const std::vector<std::uint8_t>& bytes, std::chrono::milliseconds delay) {
+// The last `lastBurst` bytes go out together, at the time of the last one.
+void Simulator::send(const std::vector<std::uint8_t>& bytes, std::chrono::milliseconds delay,
+                     std::size_t lastBurst) {
     const auto start = Clock::now() + delay;
+    const std::size_t burstFrom =
+        bytes.size() - std::min(bytes.size(), std::max<std::size_t>(lastBurst, 1));
     for (std::size_t k = 0; k < bytes.size(); ++k) {
-        if (!sleepUntil(start + kByteTime * static_cast<long>(k + 1)))
+        if (k > burstFrom)
+            continue;
+        const std::size_t count = k == burstFrom ? bytes.size() - k : 1;
+        if (!sleepUntil(start + kByteTime * static_cast<long>(k + count)))
             return;
-        while (::write(master_, &bytes[k], 1) != 1) {
-            if (errno != EAGAIN)
+        std::size_t done = 0;
+        while (done < count) {
+            const ssize_t n = ::write(master_, &bytes[k + done], count - done);
+            if (n > 0) {
+                done += static_cast<std::size_t>(n);
+            } else if (errno != EAGAIN) {
                 return; // nobody is listening any more
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            } else {
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
         }
     }
     log("ECM -> program", bytes.data(), bytes.size());

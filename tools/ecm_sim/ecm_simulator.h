@@ -90,7 +90,8 @@ private:
     bool waitForOpen();
     void answer();
     bool lineOk();
-    void send(const std::vector<std::uint8_t>& bytes, std::chrono::milliseconds delay);
+    void send(const std::vector<std::uint8_t>& bytes, std::chrono::milliseconds delay,
+              std::size_t lastBurst = 1);
     void log(const char* direction, const std::uint8_t* bytes, std::size_t count);
     bool sleepUntil(Clock::time_point when);
     void hangUp();

@@ -1,0 +1,262 @@
+#include "ui/form1.h"
+
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTabBar>
+#include <QTest>
+#include <gtest/gtest.h>
+
+namespace {
+
+// The window as the design gives it, in pixels at 96 dots per inch.
+struct Expected {
+    const char* name;
+    const char* container; // objectName of the parent widget
+    QRect geometry;
+    QString caption;
+    QString toolTip;
+    bool sizedToText = false; // only the top-left corner is fixed
+};
+
+const QString kStatusTip = "Displays the connection status.";
+const Expected kWindow[] = {
+    {"framain", "SSTab1_tab0", {6, 27, 494, 257}, "Settings", ""},
+    {"txtdescription",
+     "framain",
+     {8, 24, 249, 41},
+     "This program will attempt to establish a connection between your computers serial port to "
+     "your vehicles ALDL connection port.  ",
+     ""},
+    {"fraserial", "framain", {8, 80, 249, 57}, "Serial Port", ""},
+    {"txtserial",
+     "fraserial",
+     {8, 16, 169, 33},
+     "Select the serial port that you are using to connect to your vehicle",
+     ""},
+    {"comport", "fraserial", {176, 24, 65, 21}, "", "Select a COM port."},
+    {"Frame1", "framain", {8, 152, 249, 57}, "Baud Rate", ""},
+    {"txt_baud",
+     "Frame1",
+     {8, 16, 169, 33},
+     "Set the serial baud rate.  Currently only 8192 is supported.",
+     ""},
+    {"cbox_baud", "Frame1", {176, 24, 65, 21}, "", "8192 set by default."},
+    {"Frame2", "framain", {5, 219, 214, 29}, "", ""},
+    {"txtstatus", "Frame2", {6, 9, 113, 15}, "Connection status: ", kStatusTip},
+    {"lblconnected", "Frame2", {121, 11, 87, 14}, "Not Connected", kStatusTip},
+    {"frasent", "framain", {280, 16, 185, 81}, "Sent Data", ""},
+    {"listsent", "frasent", {8, 16, 169, 56}, "", "Bytes being sent."},
+    {"frareceived", "framain", {280, 104, 201, 105}, "Received Data", ""},
+    {"listreceived", "frareceived", {8, 16, 185, 82}, "", "Bytes recieved."},
+    {"cmdconnect", "framain", {297, 220, 73, 25}, "Connect", "Attempt to connect to the ECM."},
+    {"cmdexit", "framain", {395, 220, 73, 25}, "Quit", "Quit program."},
+    {"frame_sensor", "SSTab1_tab1", {6, 27, 494, 257}, "Sensor Data", ""},
+    {"LBL_RPM", "frame_sensor", {3, 24, 27, 13}, "RPM:", "", true},
+    {"rpmtext", "frame_sensor", {116, 22, 50, 18}, "", "Engine speed in RPM's"},
+    {"Coolant", "frame_sensor", {3, 45, 102, 13}, "Coolant Temperature:", "", true},
+    {"cool_text", "frame_sensor", {116, 43, 50, 18}, "", "Coolant Temperature (degrees)"},
+    {"Coolant_startup", "frame_sensor", {3, 67, 110, 13}, "Coolant Temp (startup):", "", true},
+    {"cools_text",
+     "frame_sensor",
+     {116, 64, 50, 18},
+     "",
+     "Coolant Temperature (degrees at startup)"},
+    {"tps_lbl", "frame_sensor", {2, 87, 109, 14}, "TPS Voltage:", ""},
+    {"tps_text", "frame_sensor", {116, 85, 50, 18}, "", ""},
+    {"IAC_lbl", "frame_sensor", {4, 109, 60, 13}, "IAC Position:", "", true},
+    {"IAC_text", "SSTab1_tab1", {122, 134, 50, 19}, "", ""},
+    {"Battery_volt", "frame_sensor", {3, 129, 75, 13}, "Battery Voltage:", "", true},
+    {"battery_text", "frame_sensor", {116, 130, 50, 18}, "", ""},
+    {"contruction_trouble", "SSTab1_tab2", {110, 95, 280, 56}, "Under construction....", ""},
+    {"contruction_log", "SSTab1_tab3", {112, 118, 280, 56}, "Under construction....", ""},
+    {"Image1", "SSTab1_tab4", {11, 26, 299, 279}, "", ""},
+    {"Label1", "SSTab1_tab4", {312, 49, 185, 17}, "Carnovo Ver 0.33", ""},
+    {"Label2", "SSTab1_tab4", {329, 80, 155, 58}, "*", ""},
+    {"Label3", "SSTab1_tab4", {327, 153, 160, 19}, "*", ""},
+};
+
+QString captionOf(QWidget* w) {
+    if (auto* g = qobject_cast<QGroupBox*>(w))
+        return g->title();
+    if (auto* l = qobject_cast<QLabel*>(w))
+        return l->text();
+    if (auto* b = qobject_cast<QPushButton*>(w))
+        return b->text();
+    if (auto* e = qobject_cast<QLineEdit*>(w))
+        return e->text();
+    return "";
+}
+
+class Window : public ::testing::Test {
+protected:
+    Form1 form;
+    template <typename T = QWidget> T* control(const char* name) {
+        T* w = form.findChild<T*>(name);
+        EXPECT_NE(w, nullptr) << name;
+        return w;
+    }
+};
+
+TEST_F(Window, EveryControlSitsWhereTheDesignPutsIt) {
+    for (const Expected& e : kWindow) {
+        SCOPED_TRACE(e.name);
+        QWidget* w = control(e.name);
+        ASSERT_NE(w, nullptr);
+        ASSERT_NE(w->parentWidget(), nullptr);
+        EXPECT_EQ(w->parentWidget()->objectName(), e.container);
+        if (e.sizedToText)
+            EXPECT_EQ(w->pos(), e.geometry.topLeft());
+        else
+            EXPECT_EQ(w->geometry(), e.geometry);
+        if (e.caption != "*")
+            EXPECT_EQ(captionOf(w), e.caption);
+        else
+            EXPECT_FALSE(captionOf(w).isEmpty());
+        EXPECT_EQ(w->toolTip(), e.toolTip);
+    }
+}
+
+TEST_F(Window, WindowAndTabControl) {
+    EXPECT_EQ(form.windowTitle(), "Carnovo" + QString(124, ' ') + "Ver. 0.35");
+    EXPECT_EQ(form.size(), QSize(509, 290));
+    EXPECT_EQ(form.minimumSize(), form.maximumSize());
+    EXPECT_FALSE(form.windowFlags() &
+                 (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint));
+    const QList<QSize> iconSizes = form.windowIcon().availableSizes();
+    EXPECT_TRUE(iconSizes.contains(QSize(16, 16)) && iconSizes.contains(QSize(32, 32)));
+
+    QWidget* tabs = control("SSTab1");
+    EXPECT_EQ(tabs->geometry(), QRect(1, 0, 507, 289));
+    auto* strip = tabs->findChild<QTabBar*>();
+    ASSERT_NE(strip, nullptr);
+    const QStringList captions{"Connect", "Sensor Data", "Trouble Codes", "Logging", "About..."};
+    ASSERT_EQ(strip->count(), 5);
+    for (int i = 0; i < 5; ++i)
+        EXPECT_EQ(strip->tabText(i), captions[i]);
+    EXPECT_EQ(strip->height(), 20);
+}
+
+TEST_F(Window, StartsOnTheConnectTabWithDefaultsChosen) {
+    form.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
+    EXPECT_EQ(form.findChild<QTabBar*>()->currentIndex(), 0);
+    EXPECT_TRUE(control("framain")->isVisible());
+    EXPECT_FALSE(control("frame_sensor")->isVisible());
+    EXPECT_EQ(control<QComboBox>("comport")->currentText(), "COM 1");
+    EXPECT_EQ(control<QComboBox>("cbox_baud")->currentText(), "8192");
+    EXPECT_EQ(control<QLabel>("lblconnected")->text(), "Not Connected");
+    EXPECT_EQ(control<QListWidget>("listsent")->count(), 0);
+    EXPECT_EQ(control<QListWidget>("listreceived")->count(), 0);
+    for (const char* box :
+         {"rpmtext", "cool_text", "cools_text", "tps_text", "IAC_text", "battery_text"})
+        EXPECT_TRUE(control<QLineEdit>(box)->text().isEmpty()) << box;
+    EXPECT_FALSE(form.serialControl().PortOpen());
+}
+
+TEST_F(Window, DropDownListsCarryTheirItemValues) {
+    auto* ports = control<QComboBox>("comport");
+    ASSERT_EQ(ports->count(), 4);
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(ports->itemText(i), QStringLiteral("COM %1").arg(i + 1));
+        EXPECT_EQ(ports->itemData(i).toInt(), i + 1);
+    }
+    auto* baud = control<QComboBox>("cbox_baud");
+    ASSERT_EQ(baud->count(), 1);
+    EXPECT_EQ(baud->itemData(0).toInt(), 8192);
+    EXPECT_FALSE(ports->isEditable() || baud->isEditable());
+}
+
+TEST_F(Window, FocusFollowsTheDesignOrder) {
+    const QStringList expected{"cmdconnect", "cmdexit",   "listreceived", "listsent",
+                               "comport",    "cbox_baud", "rpmtext",      "cool_text",
+                               "tps_text",   "IAC_text",  "battery_text", "cools_text"};
+    QStringList order;
+    QWidget* w = control("SSTab1");
+    for (int guard = 0; guard < 500 && order.size() < expected.size(); ++guard) {
+        w = w->nextInFocusChain();
+        if (expected.contains(w->objectName()) && !order.contains(w->objectName()))
+            order << w->objectName();
+    }
+    EXPECT_EQ(order, expected);
+    for (const char* name : {"Image1", "Label1", "Label2", "Label3", "framain", "frame_sensor"})
+        EXPECT_EQ(control(name)->focusPolicy(), Qt::NoFocus) << name;
+}
+
+TEST_F(Window, FontsAndColours) {
+    struct Case {
+        const char* name;
+        int pixels;
+        bool bold;
+    } cases[] = {
+        {"framain", 13, true},      {"frame_sensor", 13, true}, {"rpmtext", 11, true},
+        {"lblconnected", 11, true}, {"Label1", 11, true},       {"txtstatus", 13, false},
+        {"fraserial", 11, false},   {"cmdconnect", 11, false},  {"LBL_RPM", 11, false},
+    };
+    for (const auto& c : cases) {
+        const QFont f = control(c.name)->font();
+        EXPECT_EQ(f.pixelSize(), c.pixels) << c.name;
+        EXPECT_EQ(f.bold(), c.bold) << c.name;
+    }
+    // The frame captions' font does not reach the controls inside.
+    EXPECT_FALSE(control("txtdescription")->font().bold());
+    EXPECT_EQ(control("listsent")->palette().color(QPalette::Text), QColor(0, 0, 255));
+    EXPECT_EQ(control("listreceived")->palette().color(QPalette::Text), QColor(255, 0, 0));
+}
+
+TEST_F(Window, ValueBoxesKeepFiveCharacters) {
+    std::vector<std::int32_t> data(67, 0);
+    data[7 - 1] = 255;  // 151.25 degrees
+    data[8 - 1] = 0;    // -40 degrees
+    data[9 - 1] = 128;  // 2.50980392156863 V
+    data[11 - 1] = 255; // 6375 rpm
+    form.apply_data(data);
+    EXPECT_EQ(control<QLineEdit>("cool_text")->text(), "151.2");
+    EXPECT_EQ(control<QLineEdit>("cools_text")->text(), QString("-40") + QChar(0x00B0));
+    EXPECT_EQ(control<QLineEdit>("tps_text")->text(), "2.509");
+    EXPECT_EQ(control<QLineEdit>("rpmtext")->text(), "6375");
+
+    auto* box = control<QLineEdit>("battery_text");
+    box->clear();
+    QTest::keyClicks(box, "123456");
+    EXPECT_EQ(box->text(), "12345");
+    EXPECT_TRUE(box->font().bold());
+    EXPECT_EQ(box->alignment() & Qt::AlignHorizontal_Mask, Qt::AlignLeft);
+}
+
+TEST_F(Window, AboutPictureIsShownUnscaledAndCutByTheTabEdge) {
+    auto* picture = control<QLabel>("Image1");
+    EXPECT_EQ(picture->pixmap().size(), QSize(295, 275));
+    EXPECT_EQ(picture->frameWidth(), 2);
+    EXPECT_FALSE(picture->hasScaledContents());
+    EXPECT_EQ(picture->geometry().bottom() - control("SSTab1")->height() + 1, 16);
+}
+
+TEST_F(Window, TrafficLogAddsLinesOnlyForBytes) {
+    auto* received = control<QListWidget>("listreceived");
+    form.parse_as_hex(QByteArray());
+    EXPECT_EQ(received->count(), 0);
+    form.parse_as_hex(QByteArray::fromHex("F05601B9"));
+    form.parse_as_hex(QByteArray(1, '\0'));
+    ASSERT_EQ(received->count(), 2);
+    EXPECT_EQ(received->item(0)->text(), "F0 56 1 B9 ");
+    EXPECT_EQ(received->item(1)->text(), "0 ");
+}
+
+TEST_F(Window, StatusTurnsConnectedOnceAndStays) {
+    auto* status = control<QLabel>("lblconnected");
+    bool connected = true;
+    form.check_packet(QByteArray::fromHex("F05601B9F095"), connected);
+    EXPECT_FALSE(connected);
+    EXPECT_EQ(status->text(), "Not Connected");
+    form.check_packet(QByteArray::fromHex("F05601B9F09501"), connected);
+    EXPECT_TRUE(connected);
+    form.check_packet(QByteArray::fromHex("F05601B9F09502"), connected);
+    EXPECT_FALSE(connected);
+    EXPECT_EQ(status->text(), "Connected");
+}
+
+} // namespace
