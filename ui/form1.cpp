@@ -5,6 +5,7 @@
 #include "serial/baud_rate.h"
 #include "ui/form1_controls.h"
 #include "ui/sstab.h"
+#include "ui/traffic_list.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -58,13 +59,8 @@ QWidget* makeControl(const form1::Control& c, QWidget* parent) {
     }
     case form1::Kind::DropDown:
         return new QComboBox(parent);
-    case form1::Kind::List: {
-        auto* list = new QListWidget(parent);
-        list->setUniformItemSizes(true);
-        list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-        list->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-        return list;
-    }
+    case form1::Kind::List:
+        return new TrafficList(parent);
     case form1::Kind::Button:
         return new QPushButton(caption, parent);
     case form1::Kind::ValueBox: {
@@ -170,8 +166,8 @@ void Form1::buildControls() {
 
     comport = findChild<QComboBox*>("comport");
     cbox_baud = findChild<QComboBox*>("cbox_baud");
-    listsent = findChild<QListWidget*>("listsent");
-    listreceived = findChild<QListWidget*>("listreceived");
+    listsent = findChild<TrafficList*>("listsent");
+    listreceived = findChild<TrafficList*>("listreceived");
     lblconnected = findChild<QLabel*>("lblconnected");
     cmdconnect = findChild<QPushButton*>("cmdconnect");
     cmdexit = findChild<QPushButton*>("cmdexit");
@@ -270,7 +266,6 @@ void Form1::parse_as_hex(QByteArray textstring) {
     if (text.isEmpty())
         return;
     listreceived->addItem(text);
-    listreceived->scrollToBottom();
 }
 
 void Form1::check_packet(const QByteArray& buffer, bool& connected) {
@@ -281,8 +276,13 @@ void Form1::check_packet(const QByteArray& buffer, bool& connected) {
 
 void Form1::apply_data(std::span<const std::int32_t> data) {
     const mode1::Texts texts = mode1::decode(data);
-    for (std::size_t i = 0; i < texts.size(); ++i)
-        valueBoxes_[i]->setText(texts[i]); // the box keeps its first 5 characters
+    for (std::size_t i = 0; i < texts.size(); ++i) {
+        // The box keeps its first 5 characters; an unchanged text is not
+        // set again, so an idling engine costs no repaints.
+        const QString shown = texts[i].left(valueBoxes_[i]->maxLength());
+        if (valueBoxes_[i]->text() != shown)
+            valueBoxes_[i]->setText(shown);
+    }
 }
 
 int Form1::portNumber() {
@@ -291,7 +291,6 @@ int Form1::portNumber() {
 
 void Form1::addSentLine(const QString& text) {
     listsent->addItem(text);
-    listsent->scrollToBottom();
 }
 
 void Form1::showWarning(const QString& prompt, const QString& title) {

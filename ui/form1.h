@@ -6,13 +6,13 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListWidget>
 #include <QPushButton>
 #include <QTimer>
 #include <QWidget>
 #include <array>
 
 class SSTab;
+class TrafficList;
 
 // The program's one window: its controls, its three handlers and the routines
 // the connection sequence calls back into.
@@ -61,8 +61,8 @@ private:
     SSTab* SSTab1 = nullptr;
     QComboBox* comport = nullptr;
     QComboBox* cbox_baud = nullptr;
-    QListWidget* listsent = nullptr;
-    QListWidget* listreceived = nullptr;
+    TrafficList* listsent = nullptr;
+    TrafficList* listreceived = nullptr;
     QLabel* lblconnected = nullptr;
     QPushButton* cmdconnect = nullptr;
     QPushButton* cmdexit = nullptr;

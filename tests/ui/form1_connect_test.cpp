@@ -3,11 +3,11 @@
 #include "tools/ecm_sim/ecm_simulator.h"
 #include "ui/form1.h"
 
+#include "ui/traffic_list.h"
 #include <QApplication>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListWidget>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -81,7 +81,7 @@ protected:
     QString text(const char* box) { return form.findChild<QLineEdit*>(box)->text(); }
     QString status() { return form.findChild<QLabel*>("lblconnected")->text(); }
     QPushButton* button(const char* name) { return form.findChild<QPushButton*>(name); }
-    QListWidget* list(const char* name) { return form.findChild<QListWidget*>(name); }
+    TrafficList* list(const char* name) { return form.findChild<TrafficList*>(name); }
 
     std::unique_ptr<ecmsim::Simulator> sim;
     Form1 form;
@@ -117,8 +117,8 @@ TEST_F(Connect, ReachesPollingAndShowsDecodedValuesThenQuitEndsSilently) {
     EXPECT_EQ(sim->stats().lastBaudSeen, 8192u);
     // One Sent Data line per request but the first.
     EXPECT_EQ(list("listsent")->count(), sim->stats().requestsSeen - 1);
-    EXPECT_EQ(list("listsent")->item(0)->text(), "F0 56  01 B9");
-    EXPECT_TRUE(list("listreceived")->item(0)->text().startsWith("F0 "));
+    EXPECT_EQ(list("listsent")->line(0), "F0 56  01 B9");
+    EXPECT_TRUE(list("listreceived")->line(0).startsWith("F0 "));
 
     EXPECT_EQ(ending.count(), 1);
     EXPECT_TRUE(closer.boxes.empty());
@@ -267,7 +267,7 @@ TEST_F(Connect, NoiseBetweenExchangesDoesNotStopTheDecoding) {
             whole = 0;
             polls = list("listsent")->count();
             for (int i = 0; i < list("listreceived")->count(); ++i) {
-                const QString line = list("listreceived")->item(i)->text();
+                const QString line = list("listreceived")->line(i);
                 const qsizetype at = line.indexOf("F0 56 1 B9 F0 95 1 ");
                 whole += at >= 0 && line.mid(at).split(' ', Qt::SkipEmptyParts).size() >= 71;
             }

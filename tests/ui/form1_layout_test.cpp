@@ -1,10 +1,10 @@
 #include "ui/form1.h"
 
+#include "ui/traffic_list.h"
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListWidget>
 #include <QPushButton>
 #include <QTabBar>
 #include <QTest>
@@ -149,8 +149,8 @@ TEST_F(Window, StartsOnTheConnectTabWithDefaultsChosen) {
     EXPECT_EQ(control<QComboBox>("comport")->currentText(), "COM 1");
     EXPECT_EQ(control<QComboBox>("cbox_baud")->currentText(), "8192");
     EXPECT_EQ(control<QLabel>("lblconnected")->text(), "Not Connected");
-    EXPECT_EQ(control<QListWidget>("listsent")->count(), 0);
-    EXPECT_EQ(control<QListWidget>("listreceived")->count(), 0);
+    EXPECT_EQ(control<TrafficList>("listsent")->count(), 0);
+    EXPECT_EQ(control<TrafficList>("listreceived")->count(), 0);
     for (const char* box :
          {"rpmtext", "cool_text", "cools_text", "tps_text", "IAC_text", "battery_text"})
         EXPECT_TRUE(control<QLineEdit>(box)->text().isEmpty()) << box;
@@ -236,14 +236,14 @@ TEST_F(Window, AboutPictureIsShownUnscaledAndCutByTheTabEdge) {
 }
 
 TEST_F(Window, TrafficLogAddsLinesOnlyForBytes) {
-    auto* received = control<QListWidget>("listreceived");
+    auto* received = control<TrafficList>("listreceived");
     form.parse_as_hex(QByteArray());
     EXPECT_EQ(received->count(), 0);
     form.parse_as_hex(QByteArray::fromHex("F05601B9"));
     form.parse_as_hex(QByteArray(1, '\0'));
     ASSERT_EQ(received->count(), 2);
-    EXPECT_EQ(received->item(0)->text(), "F0 56 1 B9 ");
-    EXPECT_EQ(received->item(1)->text(), "0 ");
+    EXPECT_EQ(received->line(0), "F0 56 1 B9 ");
+    EXPECT_EQ(received->line(1), "0 ");
 }
 
 TEST_F(Window, StatusTurnsConnectedOnceAndStays) {

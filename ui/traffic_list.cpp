@@ -1,0 +1,125 @@
+#include "ui/traffic_list.h"
+
+#include <QKeyEvent>
+#include <QPaintEvent>
+#include <QPainter>
+#include <QScrollBar>
+
+TrafficList::TrafficList(QWidget* parent) : QAbstractScrollArea(parent) {
+    setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
+    setFocusPolicy(Qt::StrongFocus);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    viewport()->setBackgroundRole(QPalette::Base);
+    viewport()->setAutoFillBackground(true);
+    verticalScrollBar()->setSingleStep(1);
+}
+
+int TrafficList::rowHeight() const {
+    return fontMetrics().height();
+}
+
+int TrafficList::visibleRows() const {
+    return std::max(1, viewport()->height() / rowHeight());
+}
+
+int TrafficList::topRow() const {
+    return verticalScrollBar()->value();
+}
+
+void TrafficList::addItem(const QString& line) {
+    QScrollBar* bar = verticalScrollBar();
+    const bool following = bar->value() == bar->maximum();
+    lines_.push_back(line.toLatin1());
+    updateScrollRange();
+    const int row = count() - 1;
+    if (following && bar->value() != bar->maximum())
+        bar->setValue(bar->maximum()); // scrolls the pixels; only the new row is painted
+    else if (row < topRow() + visibleRows())
+        viewport()->update(rowRect(row));
+}
+
+QRect TrafficList::rowRect(int row) const {
+    return QRect(0, (row - topRow()) * rowHeight(), viewport()->width(), rowHeight());
+}
+
+void TrafficList::setCurrentRow(int row) {
+    if (lines_.empty())
+        return;
+    const int previous = current_;
+    current_ = std::clamp(row, 0, count() - 1);
+    if (current_ < topRow())
+        verticalScrollBar()->setValue(current_);
+    else if (current_ >= topRow() + visibleRows())
+        verticalScrollBar()->setValue(current_ - visibleRows() + 1);
+    viewport()->update(rowRect(previous));
+    viewport()->update(rowRect(current_));
+}
+
+void TrafficList::updateScrollRange() {
+    QScrollBar* bar = verticalScrollBar();
+    bar->setPageStep(visibleRows());
+    bar->setRange(0, std::max(0, count() - visibleRows()));
+}
+
+void TrafficList::resizeEvent(QResizeEvent* event) {
+    QAbstractScrollArea::resizeEvent(event);
+    updateScrollRange();
+}
+
+bool TrafficList::viewportEvent(QEvent* event) {
+    if (event->type() == QEvent::FontChange || event->type() == QEvent::Resize)
+        updateScrollRange();
+    return QAbstractScrollArea::viewportEvent(event);
+}
+
+void TrafficList::scrollContentsBy(int, int dy) {
+    if (std::abs(dy) < visibleRows())
+        viewport()->scroll(0, dy * rowHeight());
+    else
+        viewport()->update();
+}
+
+void TrafficList::paintEvent(QPaintEvent* event) {
+    QPainter painter(viewport());
+    const int height = rowHeight();
+    const QRect area = event->rect();
+    const int first = topRow() + area.top() / height;
+    const int last = std::min(count(), topRow() + area.bottom() / height + 1);
+    const QPalette& pal = palette();
+    for (int row = first; row < last; ++row) {
+        const QRect rect = rowRect(row);
+        const bool selected = row == current_;
+        if (selected)
+            painter.fillRect(rect, pal.brush(QPalette::Highlight));
+        painter.setPen(pal.color(selected ? QPalette::HighlightedText : QPalette::Text));
+        painter.drawText(rect.adjusted(2, 0, 0, 0),
+                         Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, line(row));
+    }
+}
+
+void TrafficList::mousePressEvent(QMouseEvent* event) {
+    const int row = topRow() + event->position().toPoint().y() / rowHeight();
+    if (row < count())
+        setCurrentRow(row);
+}
+
+void TrafficList::keyPressEvent(QKeyEvent* event) {
+    const int page = visibleRows();
+    switch (event->key()) {
+    case Qt::Key_Up:
+        return setCurrentRow(current_ - 1);
+    case Qt::Key_Down:
+        return setCurrentRow(current_ + 1);
+    case Qt::Key_PageUp:
+        return setCurrentRow(current_ - page);
+    case Qt::Key_PageDown:
+        return setCurrentRow(current_ + page);
+    case Qt::Key_Home:
+        return setCurrentRow(0);
+    case Qt::Key_End:
+        return setCurrentRow(count() - 1);
+    default:
+        QAbstractScrollArea::keyPressEvent(event);
+    }
+}
