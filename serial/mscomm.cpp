@@ -61,6 +61,9 @@ void MSComm::setPortOpen(bool open) {
             OpenFailed,
             QStringLiteral("Could not open COM %1 (%2): %3").arg(commPort_).arg(device, reason));
     }
+    // A freshly opened port holds nothing: bytes that reached the device
+    // while it was closed belong to nobody.
+    port_.clear(QSerialPort::AllDirections);
 }
 
 void MSComm::onPortError(QSerialPort::SerialPortError err) {

@@ -34,7 +34,7 @@ void TrafficList::addItem(const QString& line) {
     updateScrollRange();
     const int row = count() - 1;
     if (following && bar->value() != bar->maximum())
-        bar->setValue(bar->maximum()); // scrolls the pixels; only the new row is painted
+        bar->setValue(bar->maximum());
     else if (row < topRow() + visibleRows())
         viewport()->update(rowRect(row));
 }
@@ -73,11 +73,8 @@ bool TrafficList::viewportEvent(QEvent* event) {
     return QAbstractScrollArea::viewportEvent(event);
 }
 
-void TrafficList::scrollContentsBy(int, int dy) {
-    if (std::abs(dy) < visibleRows())
-        viewport()->scroll(0, dy * rowHeight());
-    else
-        viewport()->update();
+void TrafficList::scrollContentsBy(int, int) {
+    viewport()->update();
 }
 
 void TrafficList::paintEvent(QPaintEvent* event) {

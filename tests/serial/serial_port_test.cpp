@@ -137,6 +137,33 @@ TEST_F(SerialPort, FarEndHangingUpClosesThePortAndRaisesOnce) {
     EXPECT_EQ(expect_raise([&] { comm.Input(); }).number(), MSComm::PortNotOpen);
 }
 
+TEST(SerialControl, OpeningDiscardsBytesThatArrivedWhileClosed) {
+    PtyPair pty;
+    pty.write("stale");
+    qputenv("CARNOVO_COM1", pty.slavePath().toLocal8Bit());
+    MSComm comm;
+    comm.setPortOpen(true);
+    pumpEvents(50);
+    EXPECT_EQ(comm.Input(), "");
+    pty.write("fresh");
+    pumpEvents(50);
+    EXPECT_EQ(comm.Input(), "fresh");
+    qunsetenv("CARNOVO_COM1");
+}
+
+TEST(SerialControl, APortInUseIsRefused) {
+    PtyPair pty;
+    qputenv("CARNOVO_COM1", pty.slavePath().toLocal8Bit());
+    MSComm first, second;
+    first.setPortOpen(true);
+    const RaisedError e = expect_raise([&] { second.setPortOpen(true); });
+    qunsetenv("CARNOVO_COM1");
+    EXPECT_EQ(e.number(), MSComm::OpenFailed);
+    EXPECT_TRUE(e.description().contains(pty.slavePath())) << e.what();
+    EXPECT_FALSE(second.PortOpen());
+    EXPECT_TRUE(first.PortOpen());
+}
+
 TEST(BaudRate, ClosedPortRaises8018AndTouchesNothing) {
     FakeControl closed;
     for (auto call : {+[](CommControl& c) { SetBaudRate(c, 8192); },

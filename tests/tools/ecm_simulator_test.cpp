@@ -142,6 +142,20 @@ TEST(EcmSimulator, ReopeningStartsAFreshSession) {
     EXPECT_EQ(sim.stats().sessions, 2);
 }
 
+TEST(EcmSimulator, ClosingMidReplyLeavesNothingForTheNextSession) {
+    ecmsim::Simulator sim(quick());
+    sim.start();
+    {
+        ProgramSide line(sim.devicePath());
+        line.exchange(3);
+        line.send(kRequest);
+        EXPECT_EQ(line.read(10).size(), 10u);
+    }
+    std::this_thread::sleep_for(milliseconds(150));
+    ProgramSide again(sim.devicePath());
+    EXPECT_EQ(again.exchange(3), kChatter);
+}
+
 TEST(EcmSimulator, FixedBytesAppearInEveryReply) {
     ecmsim::Options o = quick();
     o.fixedBytes = {{11, 255}, {34, 125}};

@@ -277,6 +277,11 @@ std::vector<std::uint8_t> Simulator::makeReply() {
     return reply;
 }
 
+bool Simulator::lineClosed() const {
+    pollfd p{master_, 0, 0};
+    return ::poll(&p, 1, 0) > 0 && (p.revents & POLLHUP);
+}
+
 bool Simulator::sleepUntil(Clock::time_point when) {
     while (!stopping_) {
         const auto now = Clock::now();
@@ -291,6 +296,8 @@ bool Simulator::sleepUntil(Clock::time_point when) {
 // Each byte leaves no sooner than one byte time after the previous one:
 // byte k is complete on the wire at start + (k + 1) byte times.
 // The last `lastBurst` bytes go out together, at the time of the last one.
+// Sending stops when the program closes the port: a pseudo-terminal would
+// keep the rest and hand it to whoever opens it next.
 void Simulator::send(const std::vector<std::uint8_t>& bytes, std::chrono::milliseconds delay,
                      std::size_t lastBurst) {
     const auto start = Clock::now() + delay;
@@ -300,7 +307,7 @@ void Simulator::send(const std::vector<std::uint8_t>& bytes, std::chrono::millis
         if (k > burstFrom)
             continue;
         const std::size_t count = k == burstFrom ? bytes.size() - k : 1;
-        if (!sleepUntil(start + kByteTime * static_cast<long>(k + count)))
+        if (!sleepUntil(start + kByteTime * static_cast<long>(k + count)) || lineClosed())
             return;
         std::size_t done = 0;
         while (done < count) {

@@ -94,6 +94,7 @@ private:
               std::size_t lastBurst = 1);
     void log(const char* direction, const std::uint8_t* bytes, std::size_t count);
     bool sleepUntil(Clock::time_point when);
+    bool lineClosed() const;
     void hangUp();
 
     Options options_;
