@@ -3,100 +3,81 @@
 #include "common/raised_error.h"
 #include "link/frames.h"
 #include "link/traffic.h"
+#include "tests/support/bytes.h"
 
 #include <QStringList>
-#include <functional>
 #include <gtest/gtest.h>
 #include <map>
 #include <vector>
 
 namespace {
 
-QByteArray bytes(std::initializer_list<int> values) {
-    QByteArray out;
-    for (int v : values)
-        out.append(static_cast<char>(v));
-    return out;
-}
-
 const QByteArray kRequest = frames::toBytes(frames::kMode1Request);
 const QByteArray kChatter = frames::toBytes(frames::kChatterFrame);
 
-// The echoed request and a reply whose data bytes carry `fill`, with the
-// engine-speed byte (reply position 11) set to `rpmByte` to tell replies apart.
-QByteArray exchange(int rpmByte, int fill = 0x20) {
-    QByteArray reply = frames::toBytes(frames::kMode1ReplyHeader);
-    reply.append(63, static_cast<char>(fill));
-    reply.append('\0'); // checksum, never checked
+// The echoed request and a reply whose engine-speed byte (reply position 11)
+// is `rpmByte`, to tell replies apart. The checksum is never checked.
+QByteArray exchange(int rpmByte) {
+    QByteArray reply = frames::toBytes(frames::kMode1ReplyHeader) + QByteArray(64, 0x20);
     reply[10] = static_cast<char>(rpmByte);
     return kRequest + reply;
 }
 
 struct EndOfTest {};
 
-struct FakeClock : aldl::TickClock {
+// A scripted ECM behind a fake clock and a fake window. The clock moves only
+// when the window yields, 1 ms a time.
+struct Bench : aldl::SequenceWindow, aldl::SequencePort, aldl::TickClock {
     std::int64_t now = 1000;
-    std::int64_t tick() override { return now; }
-};
-
-// Delivers scripted bytes at given ticks, each script entry triggered by a
-// numbered request (0 = the first request of the run).
-struct ScriptedPort : aldl::SequencePort {
-    explicit ScriptedPort(FakeClock& c) : clock(c) {}
-    FakeClock& clock;
-    std::map<int, std::vector<std::pair<std::int64_t, QByteArray>>> answers;
-    std::vector<std::pair<std::int64_t, QByteArray>> pending;
+    int yieldsLeft = 100000;
     int requests = 0;
-    std::vector<std::string> calls;
-    std::function<void()> onOpen;
+    // Request number -> (ms after it was sent, bytes that arrive then).
+    std::map<int, std::vector<std::pair<std::int64_t, QByteArray>>> answers;
+    std::vector<std::pair<std::int64_t, QByteArray>> inFlight;
+    std::vector<std::string> portCalls;
+    QStringList sent, received;
+    QString caption = "Not Connected";
+    std::vector<int> decodedRpmBytes;
+    std::vector<std::int32_t> lastData;
+    std::vector<std::pair<QString, QString>> warnings;
+    std::int64_t warnedAt = -1;
 
-    // Answer request `n` with `data`, `afterMs` after it was sent.
-    void answer(int n, std::int64_t afterMs, QByteArray data) {
-        answers[n].push_back({afterMs, std::move(data)});
+    void answer(int request, std::int64_t afterMs, const QByteArray& data) {
+        answers[request].push_back({afterMs, data});
     }
-    void setInputLen(int n) override { calls.push_back("InputLen=" + std::to_string(n)); }
-    void setCommPort(int n) override { calls.push_back("CommPort=" + std::to_string(n)); }
-    void setPortOpen(bool open) override {
-        calls.push_back(open ? "open" : "close");
-        if (open && onOpen)
-            onOpen();
+    // Runs the sequence; true when it returned by itself (a failure).
+    bool run(int yields = 100000) {
+        yieldsLeft = yields;
+        try {
+            aldl::ConnectionSequence(*this, *this, *this).run();
+            return true;
+        } catch (const EndOfTest&) {
+            return false;
+        }
     }
-    void setBaudRate(std::int32_t baud) override {
-        calls.push_back("baud=" + std::to_string(baud));
-    }
+
+    std::int64_t tick() override { return now; }
+    void setInputLen(int n) override { portCalls.push_back("InputLen=" + std::to_string(n)); }
+    void setCommPort(int n) override { portCalls.push_back("CommPort=" + std::to_string(n)); }
+    void setPortOpen(bool open) override { portCalls.push_back(open ? "open" : "close"); }
+    void setBaudRate(std::int32_t b) override { portCalls.push_back("baud=" + std::to_string(b)); }
     void output(const QByteArray& b) override {
         EXPECT_EQ(b, kRequest);
         for (const auto& [after, data] : answers[requests])
-            pending.push_back({clock.now + after, data});
+            inFlight.push_back({now + after, data});
         ++requests;
     }
     QByteArray input() override {
         QByteArray out;
-        for (auto it = pending.begin(); it != pending.end();) {
-            if (it->first <= clock.now) {
-                out += it->second;
-                it = pending.erase(it);
-            } else {
-                ++it;
-            }
-        }
+        std::erase_if(inFlight, [&](const auto& a) {
+            if (a.first > now)
+                return false;
+            out += a.second;
+            return true;
+        });
         return out;
     }
-};
-
-struct FakeWindow : aldl::SequenceWindow {
-    explicit FakeWindow(FakeClock& c) : clock(c) {}
-    FakeClock& clock;
-    int port = 1;
-    std::int64_t msPerYield = 1;
-    int yieldsLeft = 100000;
-    QStringList sent, received;
-    QString caption = "Not Connected";
-    std::vector<std::vector<std::int32_t>> decoded;
-    std::vector<std::pair<QString, QString>> warnings;
-    std::int64_t warnedAt = -1;
-
-    int portNumber() override { return port; }
+    int portNumber() override { return 3; }
     void addSentLine(const QString& t) override { sent << t; }
     void parse_as_hex(QByteArray t) override {
         if (!t.isEmpty())
@@ -108,115 +89,71 @@ struct FakeWindow : aldl::SequenceWindow {
             caption = "Connected";
     }
     void apply_data(std::span<const std::int32_t> d) override {
-        decoded.emplace_back(d.begin(), d.end());
+        lastData.assign(d.begin(), d.end());
+        decodedRpmBytes.push_back(d[10]);
     }
     void showWarning(const QString& p, const QString& t) override {
         warnings.push_back({p, t});
-        warnedAt = clock.now;
+        warnedAt = now;
     }
     void yield() override {
         if (--yieldsLeft < 0)
             throw EndOfTest{};
-        clock.now += msPerYield;
+        ++now;
     }
 };
 
-class Sequence : public ::testing::Test {
-protected:
-    FakeClock clock;
-    ScriptedPort port{clock};
-    FakeWindow window{clock};
-    aldl::ConnectionSequence sequence{window, port, clock};
-
-    // Runs until the sequence returns or the window has yielded `yields` times.
-    bool runFor(int yields) {
-        window.yieldsLeft = yields;
-        try {
-            sequence.run();
-            return true; // returned: a failure path
-        } catch (const EndOfTest&) {
-            return false; // still polling
-        }
-    }
-    void connectNormally() {
-        port.answer(0, 40, kChatter);
-        port.answer(1, 90, exchange(32));
-    }
-    std::vector<std::int32_t> dataOf(const QByteArray& frame) {
-        std::vector<std::int32_t> d;
-        for (char c : frame)
-            d.push_back(static_cast<unsigned char>(c));
-        return d;
-    }
-};
-
-TEST_F(Sequence, OpensTheChosenPortAt8192BeforeTheFirstRequest) {
-    window.port = 3;
-    port.onOpen = [&] { EXPECT_EQ(port.requests, 0); };
-    runFor(10);
-    const std::vector<std::string> start(port.calls.begin(), port.calls.begin() + 4);
-    EXPECT_EQ(start, (std::vector<std::string>{"InputLen=0", "CommPort=3", "open", "baud=8192"}));
-    EXPECT_EQ(port.requests, 1);
+std::vector<std::int32_t> values(const QByteArray& frame) {
+    return std::vector<std::int32_t>(reinterpret_cast<const unsigned char*>(frame.data()),
+                                     reinterpret_cast<const unsigned char*>(frame.data()) +
+                                         frame.size());
 }
 
-TEST_F(Sequence, AWholeRunReachesPollingWithOneRequestPerExchange) {
-    connectNormally();
-    for (int n = 2; n < 6; ++n)
-        port.answer(n, 90, exchange(30 + n));
-    EXPECT_FALSE(runFor(40 + 100 + 4 * 100 + 50));
+TEST(Sequence, AWholeRunPollsWithOneRequestPerExchange) {
+    Bench b;
+    b.answer(0, 40, kChatter);
+    for (int n = 1; n < 6; ++n)
+        b.answer(n, 90, exchange(30 + n));
+    EXPECT_FALSE(b.run(600));
 
-    EXPECT_EQ(window.caption, "Connected");
-    EXPECT_TRUE(window.warnings.empty());
-    ASSERT_EQ(window.decoded.size(), 5u);
-    std::vector<int> rpmBytes;
-    for (const auto& d : window.decoded)
-        rpmBytes.push_back(d[10]);
-    EXPECT_EQ(rpmBytes, (std::vector<int>{32, 32, 33, 34, 35}));
-    EXPECT_EQ(window.decoded[0], dataOf(exchange(32).mid(4)));
-    // The first request is not listed; every later one is.
-    EXPECT_EQ(port.requests, window.sent.size() + 1);
-    EXPECT_GE(port.requests, 6);
-    EXPECT_LE(port.requests, 7);
-    for (const QString& line : window.sent)
-        EXPECT_EQ(line, "F0 56  01 B9");
-    EXPECT_EQ(std::count(port.calls.begin(), port.calls.end(), "close"), 0);
+    EXPECT_EQ(std::vector<std::string>(b.portCalls.begin(), b.portCalls.begin() + 4),
+              (std::vector<std::string>{"InputLen=0", "CommPort=3", "open", "baud=8192"}));
+    EXPECT_EQ(b.caption, "Connected");
+    EXPECT_EQ(b.decodedRpmBytes, (std::vector<int>{31, 32, 33, 34, 35}));
+    EXPECT_TRUE(b.warnings.empty());
+    EXPECT_EQ(b.sent.size(), b.requests - 1); // the first request is not listed
+    EXPECT_EQ(b.sent.front(), "F0 56  01 B9");
+    EXPECT_LE(b.requests, 7);
+    EXPECT_EQ(std::count(b.portCalls.begin(), b.portCalls.end(), "close"), 0);
 }
 
-TEST_F(Sequence, ChatterWaitLogsTheWholeBufferOnEveryPass) {
-    window.msPerYield = 5;
-    port.answer(0, 10, bytes({0xF0}));
-    port.answer(0, 20, bytes({0x55}));
-    port.answer(0, 30, bytes({0xBB}));
-    runFor(7);
-    EXPECT_EQ(window.received, (QStringList{"F0 ", "F0 ", "F0 55 ", "F0 55 ", "F0 55 BB "}));
-    EXPECT_EQ(port.requests, 2); // the chatter frame was recognised
-    EXPECT_TRUE(window.sent == QStringList{"F0 56  01 B9"});
+TEST(Sequence, ChatterWaitLogsTheWholeBufferOnEveryPass) {
+    Bench b;
+    b.answer(0, 2, bytes({0xF0}));
+    b.answer(0, 4, bytes({0x55}));
+    b.answer(0, 6, bytes({0xBB}));
+    b.run(7);
+    EXPECT_EQ(b.received, (QStringList{"F0 ", "F0 ", "F0 55 ", "F0 55 ", "F0 55 BB "}));
+    EXPECT_EQ(b.requests, 2);
 }
 
-TEST_F(Sequence, ChatterMustBeTheWholeBuffer) {
+TEST(Sequence, ChatterMustBeTheWholeBufferOrTheWaitRunsItsFifteenSeconds) {
     for (const QByteArray& chatter :
-         {bytes({0x00, 0xF0, 0x55, 0xBB}), bytes({0xF0, 0x55, 0xBB, 0x00}), bytes({0xF0, 0x55}),
-          QByteArray()}) {
-        SCOPED_TRACE(traffic::hex_text(chatter).toStdString());
-        FakeClock c;
-        ScriptedPort p{c};
-        FakeWindow w{c};
-        p.answer(0, 100, chatter);
-        aldl::ConnectionSequence s{w, p, c};
-        w.yieldsLeft = 20000;
-        s.run();
-        ASSERT_EQ(w.warnings.size(), 1u);
-        EXPECT_EQ(w.warnings[0], std::make_pair(aldl::kTimedOutPrompt, aldl::kTimedOutTitle));
-        EXPECT_EQ(w.warnedAt, 1000 + 15001);
-        EXPECT_EQ(p.calls.back(), "close");
-        EXPECT_EQ(p.requests, 1);
-        EXPECT_TRUE(w.sent.isEmpty());
+         {bytes({0x00, 0xF0, 0x55, 0xBB}), bytes({0xF0, 0x55, 0xBB, 0x00}), QByteArray()}) {
+        Bench b;
+        b.answer(0, 100, chatter);
+        EXPECT_TRUE(b.run());
+        EXPECT_EQ(b.warnings,
+                  (decltype(b.warnings){{aldl::kTimedOutPrompt, aldl::kTimedOutTitle}}));
+        EXPECT_EQ(b.warnedAt, 1000 + 15001);
+        EXPECT_EQ(b.portCalls.back(), "close");
+        EXPECT_TRUE(b.sent.isEmpty());
     }
 }
 
-// The pass that starts at a tick equal to the deadline still runs; the one
-// after it does not.
-TEST_F(Sequence, ATickEqualToADeadlineIsStillInTime) {
+// The pass that starts at a tick equal to the deadline still reads; the
+// next one does not run.
+TEST(Sequence, ATickEqualToADeadlineIsStillInTime) {
     struct Case {
         std::int64_t chatterAfter, replyAfter;
         QString warning;
@@ -227,154 +164,95 @@ TEST_F(Sequence, ATickEqualToADeadlineIsStillInTime) {
         {100, 2002, aldl::kNoDataPrompt},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(std::to_string(c.chatterAfter) + " " + std::to_string(c.replyAfter));
-        FakeClock clk;
-        ScriptedPort p{clk};
-        FakeWindow w{clk};
-        p.answer(0, c.chatterAfter, kChatter);
-        p.answer(1, c.replyAfter, exchange(32));
-        aldl::ConnectionSequence s{w, p, clk};
-        w.yieldsLeft = 17500;
-        try {
-            s.run();
-        } catch (const EndOfTest&) {
-        }
-        EXPECT_EQ(w.warnings.empty() ? QString() : w.warnings[0].first, c.warning);
-        EXPECT_EQ(w.decoded.empty(), !c.warning.isEmpty());
+        Bench b;
+        b.answer(0, c.chatterAfter, kChatter);
+        b.answer(1, c.replyAfter, exchange(32));
+        b.run(17500);
+        EXPECT_EQ(b.warnings.empty() ? QString() : b.warnings[0].first, c.warning)
+            << c.chatterAfter << " " << c.replyAfter;
     }
 }
 
-TEST_F(Sequence, ExactlySeventyOneBytesAreTheFrameFromPositionFive) {
-    port.answer(0, 10, kChatter);
-    QByteArray ex = exchange(32);
+TEST(Sequence, TheFrameIsTheLastSixtySevenBytes) {
+    QByteArray exact = exchange(32);
     for (int i = 7; i < 71; ++i)
-        ex[i] = static_cast<char>(i);
-    port.answer(1, 90, ex);
-    runFor(120);
-    ASSERT_GE(window.decoded.size(), 1u);
-    EXPECT_EQ(window.decoded[0], dataOf(ex.mid(4)));
-    EXPECT_EQ(window.received.last().split(' ', Qt::SkipEmptyParts).size(), 71);
+        exact[i] = static_cast<char>(i);
+    const QByteArray longer = exact + bytes({0xF0, 0x95, 0x01, 0x99}); // 75 bytes at once
+    for (const QByteArray& ex : {exact, longer}) {
+        Bench b;
+        b.answer(0, 10, kChatter);
+        b.answer(1, 90, ex);
+        b.run(120);
+        EXPECT_EQ(b.lastData, values(ex.right(67))) << ex.size();
+        EXPECT_EQ(b.caption, "Connected");
+        EXPECT_EQ(b.received.last(), traffic::hex_text(ex));
+    }
 }
 
-TEST_F(Sequence, ALongerBufferIsJudgedAtFiveButDecodedFromItsEnd) {
-    port.answer(0, 10, kChatter);
-    QByteArray ex = exchange(32);
-    ex += bytes({0xF0, 0x95, 0x01, 0x99});
-    port.answer(1, 90, ex); // 75 bytes in one read
-    runFor(120);
-    ASSERT_GE(window.decoded.size(), 1u);
-    EXPECT_EQ(window.decoded[0], dataOf(ex.mid(8)));
-    EXPECT_EQ(window.caption, "Connected");
-}
-
-TEST_F(Sequence, FirstExchangeFailures) {
+TEST(Sequence, FirstExchangeFailures) {
+    QByteArray wrongHeader = exchange(32);
+    wrongHeader[6] = 0x02;
     struct Case {
         QByteArray reply;
         std::pair<QString, QString> warning;
         std::int64_t warnedAfterRequest;
-        QString caption;
     } cases[] = {
-        {exchange(32).left(70), {aldl::kNoDataPrompt, aldl::kNoDataTitle}, 2001, "Not Connected"},
-        {QByteArray(), {aldl::kNoDataPrompt, aldl::kNoDataTitle}, 2001, "Not Connected"},
-        {[] {
-             QByteArray e = exchange(32);
-             e[6] = 0x02;
-             return e;
-         }(),
-         {aldl::kBadDataPrompt, aldl::kBadDataTitle},
-         90,
-         "Not Connected"},
+        {exchange(32).left(70), {aldl::kNoDataPrompt, aldl::kNoDataTitle}, 2001},
+        {QByteArray(), {aldl::kNoDataPrompt, aldl::kNoDataTitle}, 2001},
+        {wrongHeader, {aldl::kBadDataPrompt, aldl::kBadDataTitle}, 90},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.warning.first.toStdString());
-        FakeClock clk;
-        ScriptedPort p{clk};
-        FakeWindow w{clk};
-        p.answer(0, 10, kChatter);
-        p.answer(1, 90, c.reply);
-        aldl::ConnectionSequence s{w, p, clk};
-        s.run();
-        ASSERT_EQ(w.warnings.size(), 1u);
-        EXPECT_EQ(w.warnings[0], c.warning);
-        EXPECT_EQ(w.warnedAt, 1000 + 10 + c.warnedAfterRequest);
-        EXPECT_EQ(p.calls.back(), "close");
-        EXPECT_EQ(w.caption, c.caption);
-        EXPECT_TRUE(w.decoded.empty());
-        EXPECT_EQ(w.sent.size(), 1);
-        // The reply wait logs nothing; a bad exchange is logged once before the verdict.
-        const QString last = w.received.last();
-        EXPECT_EQ(last == traffic::hex_text(c.reply), c.reply.size() == 71);
+        Bench b;
+        b.answer(0, 10, kChatter);
+        b.answer(1, 90, c.reply);
+        EXPECT_TRUE(b.run());
+        EXPECT_EQ(b.warnings, (decltype(b.warnings){c.warning}));
+        EXPECT_EQ(b.warnedAt, 1000 + 10 + c.warnedAfterRequest);
+        EXPECT_EQ(b.portCalls.back(), "close");
+        EXPECT_EQ(b.caption, "Not Connected");
+        EXPECT_TRUE(b.decodedRpmBytes.empty());
+        // The reply wait logs nothing; a whole but bad exchange is logged once.
+        EXPECT_EQ(b.received.last() == traffic::hex_text(c.reply), c.reply.size() == 71);
     }
 }
 
-TEST_F(Sequence, PollingSkipsShortOrBadExchangesAndKeepsTheValues) {
-    connectNormally();
+TEST(Sequence, PollingSkipsShortOrBadExchangesAndKeepsTheValues) {
+    Bench b;
     QByteArray bad = exchange(50);
     bad[5] = 0x11;
-    port.answer(2, 90, exchange(40));
-    port.answer(3, 90, exchange(41).left(70)); // times out after 2 s
-    port.answer(4, 90, bad);
-    port.answer(5, 90, exchange(42));
-    EXPECT_FALSE(runFor(150 + 100 + 2100 + 100 + 100 + 20));
-    std::vector<int> rpmBytes;
-    for (const auto& d : window.decoded)
-        rpmBytes.push_back(d[10]);
-    EXPECT_EQ(rpmBytes, (std::vector<int>{32, 40, 42}));
-    EXPECT_TRUE(window.warnings.empty());
-    EXPECT_TRUE(window.received.contains(traffic::hex_text(exchange(41).left(70))));
-    EXPECT_TRUE(window.received.contains(traffic::hex_text(bad)));
+    b.answer(0, 40, kChatter);
+    b.answer(1, 90, exchange(32));
+    b.answer(2, 90, exchange(40));
+    b.answer(3, 90, exchange(41).left(70)); // times out after 2 s
+    b.answer(4, 90, bad);
+    b.answer(5, 90, exchange(42));
+    EXPECT_FALSE(b.run(2600));
+    EXPECT_EQ(b.decodedRpmBytes, (std::vector<int>{32, 40, 42}));
+    EXPECT_TRUE(b.warnings.empty());
+    EXPECT_TRUE(b.received.contains(traffic::hex_text(bad)));
 }
 
-TEST_F(Sequence, StrayBytesAheadOfAnExchangeAreSkipped) {
+TEST(Sequence, StrayBytesAheadOfAnExchangeAreSkipped) {
     struct Case {
-        const char* name;
-        int request; // the request whose answer carries the noise
+        int request; // whose answer carries the noise
         std::int64_t after;
         QByteArray noise;
     } cases[] = {
-        {"trailing the previous reply", 2, 91, bytes({0x5A})},
-        {"before the echo", 3, 1, bytes({0x01, 0x02, 0x03})},
-        {"looks like a header", 3, 1, bytes({0xF0, 0x95, 0x01})},
+        {2, 91, bytes({0x5A})},            // trailing the previous reply
+        {3, 1, bytes({0x01, 0x02, 0x03})}, // before the echo
+        {3, 1, bytes({0xF0, 0x95, 0x01})}, // looking like a header
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        FakeClock clk;
-        ScriptedPort p{clk};
-        FakeWindow w{clk};
-        p.answer(0, 40, kChatter);
-        p.answer(1, 90, exchange(32));
-        p.answer(2, 90, exchange(40));
-        p.answer(3, 90, exchange(41));
-        p.answer(4, 90, exchange(42));
-        p.answer(c.request, c.after, c.noise);
-        aldl::ConnectionSequence s{w, p, clk};
-        w.yieldsLeft = 150 + 3 * 100 + 20;
-        EXPECT_THROW(s.run(), EndOfTest);
-        std::vector<int> rpmBytes;
-        for (const auto& d : w.decoded)
-            rpmBytes.push_back(d[10]);
-        EXPECT_EQ(rpmBytes, (std::vector<int>{32, 40, 41, 42}));
-        // Everything received is still logged.
-        EXPECT_TRUE(w.received.filter(traffic::hex_text(c.noise) + "F0 56 1 B9 F0 95 1 ").size() ==
-                    1);
+        Bench b;
+        b.answer(0, 40, kChatter);
+        for (int n = 1; n < 5; ++n)
+            b.answer(n, 90, exchange(38 + n));
+        b.answer(c.request, c.after, c.noise);
+        b.run(470);
+        EXPECT_EQ(b.decodedRpmBytes, (std::vector<int>{39, 40, 41, 42}));
+        EXPECT_EQ(b.received.filter(traffic::hex_text(c.noise) + "F0 56 1 B9 F0 95 1 ").size(), 1);
     }
-}
-
-TEST_F(Sequence, ErrorsOnTheWayAreNotCaught) {
-    struct FailingPort : ScriptedPort {
-        using ScriptedPort::ScriptedPort;
-        void setBaudRate(std::int32_t) override {
-            throw RaisedError(8015, "mscomm32", "Could not set port to specified baud rate");
-        }
-    } failing{clock};
-    aldl::ConnectionSequence s{window, failing, clock};
-    try {
-        s.run();
-        ADD_FAILURE() << "the error was swallowed";
-    } catch (const RaisedError& e) {
-        EXPECT_EQ(e.number(), 8015);
-    }
-    EXPECT_TRUE(window.warnings.empty());
 }
 
 } // namespace

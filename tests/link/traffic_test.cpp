@@ -1,16 +1,11 @@
 #include "link/traffic.h"
 
+#include "tests/support/bytes.h"
+
 #include <QStringList>
 #include <gtest/gtest.h>
 
 namespace {
-
-QByteArray bytes(std::initializer_list<int> values) {
-    QByteArray out;
-    for (int v : values)
-        out.append(static_cast<char>(v));
-    return out;
-}
 
 TEST(HexText, GroupsWithoutLeadingZerosEachFollowedByASpace) {
     struct Case {

@@ -131,27 +131,4 @@ TEST(Mode1Decode, RefusesDataThatIsNotSixtySevenBytes) {
     }
 }
 
-TEST(Mode1Format, LaysOutDigitsWithoutAnExponent) {
-    struct Case {
-        double value;
-        QString text;
-    } cases[] = {
-        {0.0, "0"},
-        {1e-7, "0.0000001"},
-        {123456789012345678.0, "123456789012346000"},
-        {-0.25, "-0.25"},
-        {1.0 / 3.0, "0.333333333333333"},
-        {9.9999999999999999, "10"},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(mode1::format_double(c.value, kC), c.text) << c.value;
-}
-
-TEST(Mode1Round, TiesGoToTheEvenInteger) {
-    const std::pair<double, int> cases[] = {{12.5, 12}, {13.5, 14}, {25.5, 26}, {0.5, 0},
-                                            {1.5, 2},   {12.6, 13}, {12.4, 12}, {0.0, 0}};
-    for (auto [value, expected] : cases)
-        EXPECT_EQ(mode1::round_half_even(value), expected) << value;
-}
-
 } // namespace

@@ -58,23 +58,4 @@ TEST_F(TrafficLists, FollowTheNewestLineUnlessScrolledBack) {
     EXPECT_EQ(l->topRow(), 57 - 6);
 }
 
-TEST_F(TrafficLists, RowsCanBeChosenByMouseAndKeys) {
-    TrafficList* l = list("listsent");
-    fill(l, 20);
-    l->verticalScrollBar()->setValue(0);
-    QTest::mouseClick(l->viewport(), Qt::LeftButton, {}, QPoint(10, l->rowHeight() * 2 + 3));
-    EXPECT_EQ(l->currentRow(), 2);
-    struct Step {
-        Qt::Key key;
-        int row;
-    } steps[] = {{Qt::Key_Down, 3}, {Qt::Key_Up, 2},    {Qt::Key_PageDown, 6},
-                 {Qt::Key_End, 19}, {Qt::Key_Down, 19}, {Qt::Key_Home, 0}};
-    for (const auto& s : steps) {
-        QTest::keyClick(l, s.key);
-        EXPECT_EQ(l->currentRow(), s.row) << s.key;
-        EXPECT_GE(s.row, l->topRow());
-        EXPECT_LT(s.row, l->topRow() + l->visibleRows());
-    }
-}
-
 } // namespace
