@@ -84,6 +84,10 @@ void TrafficList::paintEvent(QPaintEvent* event) {
     const int first = topRow() + area.top() / height;
     const int last = std::min(count(), topRow() + area.bottom() / height + 1);
     const QPalette& pal = palette();
+    // A line is far wider than the list; only the characters that can show
+    // are laid out, which keeps repaints cheap with long exchanges.
+    const int narrowest = std::max(1, fontMetrics().horizontalAdvance(QLatin1Char(' ')));
+    const int fits = viewport()->width() / narrowest + 2;
     for (int row = first; row < last; ++row) {
         const QRect rect = rowRect(row);
         const bool selected = row == current_;
@@ -91,7 +95,8 @@ void TrafficList::paintEvent(QPaintEvent* event) {
             painter.fillRect(rect, pal.brush(QPalette::Highlight));
         painter.setPen(pal.color(selected ? QPalette::HighlightedText : QPalette::Text));
         painter.drawText(rect.adjusted(2, 0, 0, 0),
-                         Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, line(row));
+                         Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
+                         QString::fromLatin1(lines_[static_cast<std::size_t>(row)].left(fits)));
     }
 }
 
