@@ -11,6 +11,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QTabBar>
 #include <QTest>
 #include <QTimer>
 #include <functional>
@@ -95,18 +96,22 @@ TEST_F(Connect, ReachesPollingAndShowsDecodedValuesThenQuitEndsSilently) {
     startEcm(o);
     form.show();
     int replies = 0;
-    bool connectDisabled = false;
+    bool connectDisabled = false, sensorTabShown = false;
     connectAndWatch([&] {
         connectDisabled = !button("cmdconnect")->isEnabled();
         if (status() != "Connected" || text("rpmtext").isEmpty())
             return false;
         if (replies == 0) {
             replies = sim->stats().repliesSent;
+            form.findChild<QTabBar*>()->setCurrentIndex(1);
+            sensorTabShown = form.findChild<QLineEdit*>("rpmtext")->isVisible() &&
+                             !form.findChild<QWidget*>("framain")->isVisible();
             form.cmdconnect_Click(); // a second press while running does nothing
         }
         return sim->stats().repliesSent >= replies + 3;
     });
     EXPECT_TRUE(connectDisabled);
+    EXPECT_TRUE(sensorTabShown);
     EXPECT_EQ(text("rpmtext"), "6375");
     EXPECT_EQ(text("cool_text"), "-20.5");
     EXPECT_EQ(text("cools_text"), "151.2");
