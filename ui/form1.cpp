@@ -12,7 +12,7 @@
 #include <QGroupBox>
 #include <QHash>
 #include <QMessageBox>
-#include <QScrollBar>
+#include <optional>
 
 namespace {
 
@@ -214,21 +214,23 @@ void Form1::cmdconnect_Click() {
     wake_.start();
     PortGlue port(*mscomm32);
     SystemClock clock;
+    bool ending = false;
+    std::optional<RaisedError> error;
     try {
         aldl::ConnectionSequence(*this, port, clock).run();
     } catch (const ProgramEnd&) {
-        wake_.stop();
-        mscomm32->setPortOpen(false);
-        sequenceRunning_ = false;
-        endProgram();
-        return;
-    } catch (const RaisedError& error) {
-        wake_.stop();
-        mscomm32->setPortOpen(false);
-        showRaisedError(error);
+        ending = true;
+    } catch (const RaisedError& raised) {
+        error = raised;
     }
     wake_.stop();
     sequenceRunning_ = false;
+    if (ending)
+        return endProgram(); // closes the port too
+    if (error) {
+        mscomm32->setPortOpen(false);
+        showRaisedError(*error);
+    }
     cmdconnect->setEnabled(true);
 }
 

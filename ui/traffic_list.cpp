@@ -67,10 +67,11 @@ void TrafficList::resizeEvent(QResizeEvent* event) {
     updateScrollRange();
 }
 
-bool TrafficList::viewportEvent(QEvent* event) {
-    if (event->type() == QEvent::FontChange || event->type() == QEvent::Resize)
+// The row height follows the font, and with it the rows in view.
+void TrafficList::changeEvent(QEvent* event) {
+    QAbstractScrollArea::changeEvent(event);
+    if (event->type() == QEvent::FontChange)
         updateScrollRange();
-    return QAbstractScrollArea::viewportEvent(event);
 }
 
 void TrafficList::scrollContentsBy(int, int) {
