@@ -113,9 +113,7 @@ void Simulator::run() {
 // The master reports a hang-up while nobody has the slave open.
 bool Simulator::waitForOpen() {
     while (!stopping_) {
-        pollfd p{master_, POLLIN, 0};
-        ::poll(&p, 1, 0);
-        if (!(p.revents & POLLHUP))
+        if (!lineClosed())
             return true;
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
@@ -123,10 +121,7 @@ bool Simulator::waitForOpen() {
 }
 
 void Simulator::runSession() {
-    {
-        std::lock_guard lock(statsMutex_);
-        ++stats_.sessions;
-    }
+    bump(&Stats::sessions);
     sessionStarted_ = Clock::now();
     chatterDone_ = false;
     repliesThisSession_ = 0;
@@ -176,13 +171,9 @@ bool Simulator::lineOk() {
 }
 
 void Simulator::answer() {
-    {
-        std::lock_guard lock(statsMutex_);
-        ++stats_.requestsSeen;
-    }
+    bump(&Stats::requestsSeen);
     if (!lineOk() && options_.checkLineSpeed) {
-        std::lock_guard lock(statsMutex_);
-        ++stats_.requestsIgnored;
+        bump(&Stats::requestsIgnored);
         return;
     }
     const Scenario scenario = options_.scenario;
@@ -201,8 +192,7 @@ void Simulator::answer() {
         if (glued)
             chatter.push_back(0x00);
         send(chatter, delay, glued ? 2 : 1);
-        std::lock_guard lock(statsMutex_);
-        ++stats_.chatterSent;
+        bump(&Stats::chatterSent);
         return;
     }
 
@@ -230,20 +220,27 @@ void Simulator::answer() {
                        ? std::chrono::milliseconds(options_.replyAfterMs)
                        : delay);
     ++repliesThisSession_;
-    {
-        std::lock_guard lock(statsMutex_);
-        ++stats_.repliesSent;
-    }
+    bump(&Stats::repliesSent);
     if (scenario == Scenario::Noise) {
         std::vector<std::uint8_t> noise(1 + rng_ % 3);
         for (auto& b : noise)
-            b = static_cast<std::uint8_t>((rng_ = rng_ * 1103515245u + 12345u) >> 16);
+            b = static_cast<std::uint8_t>(nextRandom());
         send(noise, std::chrono::milliseconds(2));
     }
 }
 
+void Simulator::bump(int Stats::*counter) {
+    std::lock_guard lock(statsMutex_);
+    ++(stats_.*counter);
+}
+
+// A small linear congruential generator: the same seed gives the same engine.
+std::uint32_t Simulator::nextRandom() {
+    rng_ = rng_ * 1103515245u + 12345u;
+    return rng_ >> 16;
+}
+
 std::vector<std::uint8_t> Simulator::makeReply() {
-    auto next = [this] { return (rng_ = rng_ * 1103515245u + 12345u) >> 16; };
     const double t = std::chrono::duration<double>(Clock::now() - sessionStarted_).count();
 
     // An idling engine warming up from its start temperature towards 90 degrees.
@@ -253,7 +250,7 @@ std::vector<std::uint8_t> Simulator::makeReply() {
         return static_cast<std::uint8_t>(std::clamp(std::lround((degrees + 40) / 0.75), 0L, 255L));
     };
     const bool blip = std::fmod(t, 7.0) < 0.4;
-    iac_ = std::clamp(iac_ + static_cast<int>(next() % 3) - 1, 20, 60);
+    iac_ = std::clamp(iac_ + static_cast<int>(nextRandom() % 3) - 1, 20, 60);
 
     std::vector<std::uint8_t> reply(kReplyLength, 0);
     reply[0] = 0xF0;
@@ -263,10 +260,10 @@ std::vector<std::uint8_t> Simulator::makeReply() {
         reply[pos - 1] = static_cast<std::uint8_t>((pos * 37) & 0x7F);
     reply[7 - 1] = coolantByte(coolant);
     reply[8 - 1] = coolantByte(start);
-    reply[9 - 1] = static_cast<std::uint8_t>(blip ? 70 + next() % 30 : 25 + next() % 3);
-    reply[11 - 1] = static_cast<std::uint8_t>(31 + next() % 3); // 775 to 825 rpm
+    reply[9 - 1] = static_cast<std::uint8_t>(blip ? 70 + nextRandom() % 30 : 25 + nextRandom() % 3);
+    reply[11 - 1] = static_cast<std::uint8_t>(31 + nextRandom() % 3); // 775 to 825 rpm
     reply[25 - 1] = static_cast<std::uint8_t>(iac_);
-    reply[34 - 1] = static_cast<std::uint8_t>(139 + next() % 3); // about 14 V
+    reply[34 - 1] = static_cast<std::uint8_t>(139 + nextRandom() % 3); // about 14 V
     for (const auto& [position, value] : options_.fixedBytes)
         reply[position - 1] = static_cast<std::uint8_t>(value);
 
@@ -303,10 +300,8 @@ void Simulator::send(const std::vector<std::uint8_t>& bytes, std::chrono::millis
     const auto start = Clock::now() + delay;
     const std::size_t burstFrom =
         bytes.size() - std::min(bytes.size(), std::max<std::size_t>(lastBurst, 1));
-    for (std::size_t k = 0; k < bytes.size(); ++k) {
-        if (k > burstFrom)
-            continue;
-        const std::size_t count = k == burstFrom ? bytes.size() - k : 1;
+    for (std::size_t k = 0, count = 1; k < bytes.size(); k += count) {
+        count = k == burstFrom ? bytes.size() - k : 1;
         if (!sleepUntil(start + kByteTime * static_cast<long>(k + count)) || lineClosed())
             return;
         std::size_t done = 0;

@@ -95,6 +95,8 @@ private:
     void log(const char* direction, const std::uint8_t* bytes, std::size_t count);
     bool sleepUntil(Clock::time_point when);
     bool lineClosed() const;
+    void bump(int Stats::*counter);
+    std::uint32_t nextRandom();
     void hangUp();
 
     Options options_;
