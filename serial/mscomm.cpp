@@ -1,6 +1,9 @@
 #include "serial/mscomm.h"
 
+#include "serial/tty_tuning.h"
+
 #include <QMetaObject>
+#include <cstring>
 
 namespace {
 constexpr int kFirstPort = 1;
@@ -16,6 +19,7 @@ MSComm::MSComm(QObject* parent) : QObject(parent) {
     port_.setFlowControl(QSerialPort::NoFlowControl);
     port_.setReadBufferSize(InBufferSize());
     connect(&port_, &QSerialPort::errorOccurred, this, &MSComm::onPortError);
+    connect(&port_, &QSerialPort::readyRead, this, &MSComm::OnComm);
 }
 
 QString MSComm::deviceForPort(int port) {
@@ -64,6 +68,15 @@ void MSComm::setPortOpen(bool open) {
     // A freshly opened port holds nothing: bytes that reached the device
     // while it was closed belong to nobody.
     port_.clear(QSerialPort::AllDirections);
+    received_.clear();
+    tty::requestLowLatency(port_.handle());
+    tty::setReadThreshold(port_.handle(), rThreshold_);
+}
+
+void MSComm::setRThreshold(int bytes) {
+    rThreshold_ = bytes;
+    if (PortOpen())
+        tty::setReadThreshold(port_.handle(), bytes);
 }
 
 void MSComm::onPortError(QSerialPort::SerialPortError err) {
@@ -99,7 +112,16 @@ void MSComm::Output(const QByteArray& bytes) {
 
 QByteArray MSComm::Input() {
     throwIfLost();
-    return inputLen_ > 0 ? port_.read(inputLen_) : port_.readAll();
+    // Bytes below the threshold are still with the driver: take them too.
+    int failure = 0;
+    received_ += port_.readAll();
+    received_ += tty::readWaiting(port_.handle(), failure);
+    if (failure && !lostReason_)
+        lostReason_ = QString::fromLocal8Bit(std::strerror(failure));
+    throwIfLost();
+    const QByteArray bytes = inputLen_ > 0 ? received_.left(inputLen_) : received_;
+    received_.remove(0, bytes.size());
+    return bytes;
 }
 
 W32Comms::HANDLE MSComm::CommID() const {

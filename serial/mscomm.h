@@ -39,9 +39,13 @@ public:
     bool PortOpen() const override { return port_.isOpen(); }
     void setPortOpen(bool open);
 
+    // Bytes that must be waiting before the control raises OnComm; 0 or 1: any.
+    int RThreshold() const { return rThreshold_; }
+    void setRThreshold(int bytes);
+
     void Output(const QByteArray& bytes);
     // Everything received so far (at most InputLen bytes when that is not 0),
-    // possibly nothing. Never blocks.
+    // also below the threshold, possibly nothing. Never blocks.
     QByteArray Input();
 
     W32Comms::HANDLE CommID() const override;
@@ -55,6 +59,10 @@ public:
     // The device behind a port number.
     static QString deviceForPort(int port);
 
+signals:
+    // The receive event: at least RThreshold bytes are waiting.
+    void OnComm();
+
 private:
     void onPortError(QSerialPort::SerialPortError error);
     void throwIfLost();
@@ -63,5 +71,7 @@ private:
     QSerialPort port_;
     int commPort_ = 1;
     int inputLen_ = 0;
+    int rThreshold_ = 0;
+    QByteArray received_;
     std::optional<QString> lostReason_;
 };

@@ -1,38 +1,12 @@
 #include "common/raised_error.h"
-#include "serial/baud_rate.h"
 #include "serial/mscomm.h"
 #include "tests/support/pty.h"
 
 #include <QElapsedTimer>
-#include <asm/termbits.h>
-#include <cstring>
-#include <fcntl.h>
+#include <QSignalSpy>
 #include <gtest/gtest.h>
-#include <sys/ioctl.h>
-#include <tuple>
-#include <unistd.h>
 
 namespace {
-
-termios2 master_view(int masterFd) {
-    termios2 tio{};
-    EXPECT_EQ(ioctl(masterFd, TCGETS2, &tio), 0);
-    return tio;
-}
-
-// A control that is open on whatever handle the test gives it, and counts
-// how often its handle is asked for.
-struct FakeControl : CommControl {
-    bool open = false;
-    W32Comms::HANDLE handle = -1;
-    mutable int handleReads = 0;
-    bool PortOpen() const override { return open; }
-    W32Comms::HANDLE CommID() const override {
-        ++handleReads;
-        return handle;
-    }
-    QString Name() const override { return "mscomm32"; }
-};
 
 template <typename F> RaisedError expect_raise(F&& f) {
     try {
@@ -58,33 +32,6 @@ protected:
     MSComm comm;
 };
 
-TEST_F(SerialPort, OpensRawAt9600ThenSetBaudRateForcesExactly8192) {
-    termios2 tio = master_view(pty.masterFd());
-    EXPECT_EQ(tio.c_ospeed, 9600u);
-    EXPECT_FALSE(tio.c_cflag & (PARENB | CSTOPB | CRTSCTS));
-    EXPECT_FALSE(tio.c_iflag & (IXON | IXOFF | ICRNL));
-    EXPECT_FALSE(tio.c_lflag & (ECHO | ICANON));
-
-    SetBaudRate(comm, 8192);
-    EXPECT_EQ(GetBaudRate(comm), 8192);
-    tio = master_view(pty.masterFd());
-    EXPECT_EQ(tio.c_ospeed, 8192u);
-    EXPECT_EQ(tio.c_ispeed, 8192u);
-    EXPECT_EQ(tio.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
-    EXPECT_FALSE(tio.c_cflag & (PARENB | CSTOPB));
-}
-
-TEST_F(SerialPort, RefusedRateRaises8015AndKeepsTheOldRate) {
-    for (std::int32_t bad : {0, -8192}) {
-        const RaisedError e = expect_raise([&] { SetBaudRate(comm, bad); });
-        EXPECT_EQ(e.number(), 8015);
-        EXPECT_EQ(e.source(), "mscomm32");
-        EXPECT_EQ(e.description(), "Could not set port to specified baud rate");
-        EXPECT_EQ(GetBaudRate(comm), 9600);
-        EXPECT_TRUE(comm.PortOpen());
-    }
-}
-
 TEST_F(SerialPort, EveryByteValueSurvivesBothWays) {
     QElapsedTimer clock;
     clock.start();
@@ -105,6 +52,24 @@ TEST_F(SerialPort, EveryByteValueSurvivesBothWays) {
         received += comm.Input();
     }
     EXPECT_EQ(received, all);
+}
+
+// One receive event once the threshold is reached, none before; reading
+// still takes every byte that is there.
+TEST_F(SerialPort, ReceiveEventWaitsForTheThresholdButInputTakesEverything) {
+    QSignalSpy events(&comm, &MSComm::OnComm);
+    comm.setRThreshold(5);
+    pty.write("abcd");
+    pumpEvents(50);
+    EXPECT_EQ(events.count(), 0);
+    pty.write("e");
+    pumpEvents(50);
+    EXPECT_EQ(events.count(), 1);
+    EXPECT_EQ(comm.Input(), "abcde");
+    pty.write("fg");
+    pumpEvents(50);
+    EXPECT_EQ(events.count(), 1);
+    EXPECT_EQ(comm.Input(), "fg");
 }
 
 TEST_F(SerialPort, FarEndHangingUpClosesThePortAndRaisesOnce) {
@@ -140,70 +105,6 @@ TEST_F(SerialPort, APortInUseIsRefused) {
     EXPECT_TRUE(e.description().contains(pty.slavePath())) << e.what();
     EXPECT_FALSE(second.PortOpen());
     EXPECT_TRUE(comm.PortOpen());
-}
-
-TEST(BaudRate, ClosedPortOrAHandleThatIsNotATerminal) {
-    int fds[2];
-    ASSERT_EQ(pipe(fds), 0);
-    FakeControl closed, notTerminal;
-    notTerminal.open = true;
-    notTerminal.handle = fds[0];
-    const struct {
-        FakeControl* control;
-        int number;
-        const char* description;
-    } cases[] = {{&closed, 8018, "Operation valid only when the port is open"},
-                 {&notTerminal, 8021, "Could not read current state of the port"}};
-    for (const auto& c : cases) {
-        for (auto call : {+[](CommControl& cc) { SetBaudRate(cc, 8192); },
-                          +[](CommControl& cc) { (void)GetBaudRate(cc); }}) {
-            const RaisedError e = expect_raise([&] { call(*c.control); });
-            EXPECT_EQ(e.number(), c.number);
-            EXPECT_EQ(e.source(), "mscomm32");
-            EXPECT_EQ(e.description(), c.description);
-        }
-    }
-    EXPECT_EQ(closed.handleReads, 0); // a closed port is not touched
-    ::close(fds[0]);
-    ::close(fds[1]);
-}
-
-TEST(CommState, LineFormatRoundTripsThroughTheRecord) {
-    PtyPair pty;
-    const int fd = ::open(pty.slavePath().toLocal8Bit().constData(), O_RDWR | O_NOCTTY);
-    ASSERT_GE(fd, 0);
-    // A pseudo-terminal always keeps 8 data bits and no parity, so those two
-    // are only checked for staying put.
-    struct Case {
-        W32Comms::DWORD baud;
-        W32Comms::BYTE stop;
-        bool xonXoff;
-    } cases[] = {
-        {8192, W32Comms::ONESTOPBIT, false},
-        {300, W32Comms::TWOSTOPBITS, true},
-        {123457, W32Comms::ONESTOPBIT, true},
-        {9600, W32Comms::ONESTOPBIT, false},
-    };
-    for (const auto& c : cases) {
-        W32Comms::DCB dcb{};
-        ASSERT_TRUE(W32Comms::GetCommState(fd, dcb));
-        dcb.BaudRate = c.baud;
-        dcb.StopBits = c.stop;
-        dcb.fOutX = dcb.fInX = c.xonXoff;
-        ASSERT_TRUE(W32Comms::SetCommState(fd, dcb));
-
-        W32Comms::DCB back{}, again{};
-        ASSERT_TRUE(W32Comms::GetCommState(fd, back));
-        EXPECT_EQ(back.DCBlength, 28u);
-        EXPECT_EQ(std::tuple(back.BaudRate, back.ByteSize, back.Parity, back.StopBits,
-                             bool(back.fOutX), bool(back.fInX)),
-                  std::tuple(c.baud, 8, W32Comms::NOPARITY, c.stop, c.xonXoff, c.xonXoff));
-        // Writing back what was read changes nothing.
-        ASSERT_TRUE(W32Comms::SetCommState(fd, back));
-        ASSERT_TRUE(W32Comms::GetCommState(fd, again));
-        EXPECT_EQ(std::memcmp(&again, &back, sizeof again), 0);
-    }
-    ::close(fd);
 }
 
 TEST(SerialControl, BadPortChoicesRaiseAndLeaveItClosed) {
