@@ -1,0 +1,132 @@
+#include "common/raised_error.h"
+#include "serial/baud_rate.h"
+#include "serial/mscomm.h"
+#include "tests/support/pty.h"
+
+#include <asm/termbits.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/ioctl.h>
+#include <tuple>
+#include <unistd.h>
+
+namespace {
+
+// The port as a control sees it: open on a pseudo-terminal, or closed.
+struct PtyControl : CommControl {
+    PtyPair pty;
+    int fd = ::open(pty.slavePath().toLocal8Bit().constData(), O_RDWR | O_NOCTTY);
+    bool open = true;
+    ~PtyControl() override { ::close(fd); }
+    bool PortOpen() const override { return open; }
+    W32Comms::HANDLE CommID() const override { return fd; }
+    QString Name() const override { return "mscomm32"; }
+};
+
+// Drivers as they answer a request for 8192 baud.
+W32Comms::BOOL refuses(W32Comms::HANDLE, const W32Comms::DCB&) {
+    return 0;
+}
+template <W32Comms::DWORD runs>
+W32Comms::BOOL rounds(W32Comms::HANDLE h, const W32Comms::DCB& dcb) {
+    W32Comms::DCB chosen = dcb;
+    if (chosen.BaudRate == 8192)
+        chosen.BaudRate = runs;
+    return W32Comms::SetCommState(h, chosen);
+}
+W32Comms::BOOL unreadable(W32Comms::HANDLE, W32Comms::DCB&) {
+    return 0;
+}
+
+TEST(BaudRate, ForcesExactly8192OnTheOpenPortKeepingTheLineFormat) {
+    PtyPair pty;
+    qputenv("CARNOVO_COM2", pty.slavePath().toLocal8Bit());
+    MSComm comm;
+    comm.setCommPort(2);
+    comm.setPortOpen(true);
+    EXPECT_EQ(GetBaudRate(comm), 9600);
+    SetBaudRate(comm, 8192);
+    EXPECT_EQ(GetBaudRate(comm), 8192);
+    termios2 tio{};
+    ASSERT_EQ(ioctl(pty.masterFd(), TCGETS2, &tio), 0); // the master sees the slave's settings
+    EXPECT_EQ(std::tuple(tio.c_ospeed, tio.c_ispeed, tio.c_cflag & CSIZE),
+              std::tuple(8192u, 8192u, tcflag_t(CS8)));
+    EXPECT_FALSE(tio.c_cflag & (PARENB | CSTOPB | CRTSCTS));
+    EXPECT_FALSE(tio.c_iflag & (IXON | IXOFF | ICRNL));
+    EXPECT_FALSE(tio.c_lflag & (ECHO | ICANON));
+    qunsetenv("CARNOVO_COM2");
+}
+
+// Every failure leaves the port open at its old rate; a driver that rounds
+// 8192 within 2 % (a 16550 UART) is fine, one that runs 9600 (a CP2102) is not.
+TEST(BaudRate, FailuresRaiseTheirNumbersAndLeaveThePortAsItWas) {
+    struct Case {
+        const char* name;
+        bool open;
+        CommStateCalls os;
+        int number; // 0: no error
+        std::int32_t rateAfter;
+        QString detail;
+    } cases[] = {
+        {"closed port", false, {}, 8018, 4800, ""},
+        {"state unreadable", true, {unreadable, W32Comms::SetCommState}, 8021, 4800, ""},
+        {"rate refused", true, {W32Comms::GetCommState, refuses}, 8015, 4800, ""},
+        {"rounded to 9600",
+         true,
+         {W32Comms::GetCommState, rounds<9600>},
+         8015,
+         4800,
+         "The adapter chose 9600 baud instead of 8192."},
+        {"rounded within 2 %", true, {W32Comms::GetCommState, rounds<8355>}, 0, 8355, ""},
+    };
+    const QString descriptions[] = {"Operation valid only when the port is open",
+                                    "Could not read current state of the port",
+                                    "Could not set port to specified baud rate"};
+    for (auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        PtyControl port;
+        SetBaudRate(port, 4800);
+        port.open = c.open;
+        try {
+            SetBaudRate(port, 8192, c.os);
+            EXPECT_EQ(c.number, 0);
+        } catch (const RaisedError& e) {
+            EXPECT_EQ(e.number(), c.number);
+            EXPECT_EQ(e.source(), "mscomm32");
+            EXPECT_EQ(e.description(), descriptions[c.number == 8018   ? 0
+                                                    : c.number == 8021 ? 1
+                                                                       : 2]);
+            EXPECT_EQ(e.detail(), c.detail);
+        }
+        port.open = true;
+        EXPECT_EQ(GetBaudRate(port), c.rateAfter);
+    }
+}
+
+TEST(CommState, LineFormatRoundTripsThroughTheRecord) {
+    PtyControl port;
+    // A pseudo-terminal always keeps 8 data bits and no parity, so those two
+    // are only checked for staying put.
+    struct Case {
+        W32Comms::DWORD baud;
+        W32Comms::BYTE stop;
+        bool xonXoff;
+    } cases[] = {{8192, W32Comms::ONESTOPBIT, false},
+                 {300, W32Comms::TWOSTOPBITS, true},
+                 {123457, W32Comms::ONESTOPBIT, true}};
+    for (const auto& c : cases) {
+        W32Comms::DCB dcb{};
+        ASSERT_TRUE(W32Comms::GetCommState(port.fd, dcb));
+        dcb.BaudRate = c.baud;
+        dcb.StopBits = c.stop;
+        dcb.fOutX = dcb.fInX = c.xonXoff;
+        ASSERT_TRUE(W32Comms::SetCommState(port.fd, dcb));
+        W32Comms::DCB back{};
+        ASSERT_TRUE(W32Comms::GetCommState(port.fd, back));
+        EXPECT_EQ(std::tuple(back.DCBlength, back.BaudRate, back.ByteSize, back.Parity,
+                             back.StopBits, bool(back.fOutX), bool(back.fInX)),
+                  std::tuple(28u, c.baud, 8, W32Comms::NOPARITY, c.stop, c.xonXoff, c.xonXoff));
+    }
+}
+
+} // namespace
