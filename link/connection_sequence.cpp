@@ -19,8 +19,9 @@ void ConnectionSequence::run() {
         return fail(kTimedOutPrompt, kTimedOutTitle);
 
     sendRequest(true);
+    const std::int64_t deadline = clock_.tick() + kReplyTimeoutMs;
     QByteArray buffer;
-    if (!awaitExchange(buffer))
+    if (!readUntil(buffer, frames::kExchangeLength, deadline))
         return fail(kNoDataPrompt, kNoDataTitle);
 
     window_.parse_as_hex(buffer);
@@ -28,21 +29,25 @@ void ConnectionSequence::run() {
     window_.check_packet(buffer, connected);
     if (!connected)
         return fail(kBadDataPrompt, kBadDataTitle);
+    accepted();
     decode(buffer);
     poll();
 }
 
-// The first request goes out unlisted; then every read is logged, showing the
-// whole buffer so far, until the buffer is exactly the chatter frame.
+// The first request goes out unlisted; then every pass logs the whole buffer
+// so far, until the buffer is exactly the chatter frame.
 bool ConnectionSequence::awaitChatter() {
     const std::int64_t deadline = clock_.tick() + kChatterTimeoutMs;
     sendRequest(false);
+    const QByteArray chatter = frames::toBytes(frames::kChatterFrame);
     QByteArray buffer;
     for (;;) {
         const bool past = clock_.tick() > deadline;
         if (traffic::is_chatter_frame(buffer) || past)
             break;
-        window_.yield();
+        const bool hopeless = !chatter.startsWith(buffer);
+        waitForBytes(hopeless ? kHopelessChatterThreshold : int(chatter.size() - buffer.size()),
+                     deadline);
         buffer += port_.input();
         if (!buffer.isEmpty())
             window_.parse_as_hex(buffer);
@@ -50,19 +55,34 @@ bool ConnectionSequence::awaitChatter() {
     return traffic::is_chatter_frame(buffer) || clock_.tick() <= deadline;
 }
 
-// Reads until the buffer holds a whole exchange or the reply deadline passed.
-bool ConnectionSequence::awaitExchange(QByteArray& buffer) {
-    const std::int64_t deadline = clock_.tick() + kReplyTimeoutMs;
-    buffer.clear();
-    return readUntil(buffer, frames::kExchangeLength, deadline);
-}
-
+// Reads until the buffer holds `length` bytes or the deadline passed.
 bool ConnectionSequence::readUntil(QByteArray& buffer, qsizetype length, std::int64_t deadline) {
     while (buffer.size() < length && clock_.tick() <= deadline) {
-        window_.yield();
+        waitForBytes(int(length - buffer.size()), deadline);
         buffer += port_.input();
     }
     return buffer.size() >= length || clock_.tick() <= deadline;
+}
+
+// One wake-up when the missing bytes are all there, not one per byte.
+void ConnectionSequence::waitForBytes(int missing, std::int64_t deadline) {
+    watchLink();
+    port_.setRThreshold(missing);
+    window_.yield_until(connected_ ? std::min(deadline, silenceDeadline_) : deadline);
+}
+
+void ConnectionSequence::accepted() {
+    connected_ = true;
+    silenceDeadline_ = clock_.tick() + kReplyTimeoutMs;
+}
+
+// The status must not claim a link that stayed quiet for longer than a reply
+// may take; polling goes on, and the next accepted reply sets it again.
+void ConnectionSequence::watchLink() {
+    if (connected_ && clock_.tick() > silenceDeadline_) {
+        connected_ = false;
+        window_.show_not_connected();
+    }
 }
 
 // One request per exchange: sending on every pass would flood the link, and
@@ -89,8 +109,14 @@ void ConnectionSequence::poll() {
         }
         window_.parse_as_hex(buffer);
         const QByteArray exchange = buffer.mid(start);
-        if (exchange.size() >= frames::kExchangeLength && traffic::has_reply_header(exchange))
+        bool connected = false;
+        if (exchange.size() >= frames::kExchangeLength)
+            window_.check_packet(exchange, connected);
+        if (connected) {
+            accepted();
             decode(exchange);
+        }
+        watchLink();
     }
 }
 
@@ -100,11 +126,11 @@ void ConnectionSequence::sendRequest(bool listed) {
         window_.addSentLine(requestText_);
 }
 
-// The reply is always the last 67 bytes of the buffer.
-void ConnectionSequence::decode(const QByteArray& buffer) {
-    const qsizetype start = buffer.size() - frames::kReplyLength;
+// The reply is where the header test found it: the 67 bytes behind the echoed
+// request. Whatever follows it is logged, never decoded.
+void ConnectionSequence::decode(const QByteArray& exchange) {
     for (int i = 0; i < frames::kReplyLength; ++i) {
-        frame_[i] = buffer[start + i];
+        frame_[i] = exchange[frames::kLeadingBytes + i];
         data_[i] = static_cast<unsigned char>(frame_[i]);
     }
     window_.apply_data(data_);

@@ -24,13 +24,18 @@ public:
     virtual void addSentLine(const QString& text) = 0;
     // Adds the hex text of `textstring` to the received list, unless it is empty.
     virtual void parse_as_hex(QByteArray textstring) = 0;
-    // Header test; sets the status caption on success.
+    // Header test; sets the status caption to "Connected" on success.
     virtual void check_packet(const QByteArray& buffer, bool& connected) = 0;
+    // Sets the status caption back to "Not Connected".
+    virtual void show_not_connected() = 0;
     virtual void apply_data(std::span<const std::int32_t> data) = 0;
     // A modal warning with a single OK button; returns when it is closed.
     virtual void showWarning(const QString& prompt, const QString& title) = 0;
     // Lets the window handle its pending events. May throw to end the program.
     virtual void yield() = 0;
+    // The same; then, unless the port has raised its receive event meanwhile,
+    // sleeps until it does, a window event comes, or the tick passes `deadline`.
+    virtual void yield_until(std::int64_t deadline) = 0;
 };
 
 class SequencePort {
@@ -40,6 +45,8 @@ public:
     virtual void setCommPort(int port) = 0;
     virtual void setPortOpen(bool open) = 0;
     virtual void setBaudRate(std::int32_t baud) = 0;
+    // Bytes that must be waiting before the port raises its receive event.
+    virtual void setRThreshold(int bytes) = 0;
     virtual void output(const QByteArray& bytes) = 0;
     // Everything received since the last call, possibly nothing.
     virtual QByteArray input() = 0;
@@ -54,6 +61,9 @@ public:
 inline constexpr std::int32_t kBaud = 8192;
 inline constexpr std::int64_t kChatterTimeoutMs = 15000;
 inline constexpr std::int64_t kReplyTimeoutMs = 2000;
+// Once the chatter wait's buffer can no longer become the chatter frame,
+// nothing read later changes the outcome: a babbling line wakes it per bunch.
+inline constexpr int kHopelessChatterThreshold = 64;
 
 inline const QString kTimedOutPrompt = QStringLiteral("Connection timed out.");
 inline const QString kTimedOutTitle = QStringLiteral("Connection Failed");
@@ -74,10 +84,12 @@ public:
 
 private:
     bool awaitChatter();
-    bool awaitExchange(QByteArray& buffer);
     bool readUntil(QByteArray& buffer, qsizetype length, std::int64_t deadline);
+    void waitForBytes(int missing, std::int64_t deadline);
+    void accepted();
+    void watchLink();
     void sendRequest(bool listed);
-    void decode(const QByteArray& buffer);
+    void decode(const QByteArray& exchange);
     void fail(const QString& prompt, const QString& title);
     [[noreturn]] void poll();
 
@@ -85,6 +97,9 @@ private:
     SequencePort& port_;
     TickClock& clock_;
     QString requestText_;
+    // While connected, the tick after which a missing reply means the link is gone.
+    std::int64_t silenceDeadline_ = 0;
+    bool connected_ = false;
     std::array<char, 67> frame_{};
     std::array<std::int32_t, 67> data_{};
 };

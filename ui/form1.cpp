@@ -12,6 +12,7 @@
 #include <QGroupBox>
 #include <QHash>
 #include <QMessageBox>
+#include <climits>
 #include <optional>
 
 namespace {
@@ -97,6 +98,7 @@ public:
     void setCommPort(int port) override { comm_.setCommPort(port); }
     void setPortOpen(bool open) override { comm_.setPortOpen(open); }
     void setBaudRate(std::int32_t baud) override { SetBaudRate(comm_, baud); }
+    void setRThreshold(int bytes) override { comm_.setRThreshold(bytes); }
     void output(const QByteArray& bytes) override { comm_.Output(bytes); }
     QByteArray input() override { return comm_.Input(); }
 
@@ -126,7 +128,8 @@ Form1::Form1(QWidget* parent)
     buildControls();
     setTabOrder();
     wake_.setTimerType(Qt::PreciseTimer);
-    wake_.setInterval(1);
+    wake_.setSingleShot(true);
+    connect(mscomm32, &MSComm::OnComm, this, [this] { portReceived_ = true; });
     Form_Load();
 }
 
@@ -206,12 +209,12 @@ void Form1::Form_Load() {
 }
 
 void Form1::cmdconnect_Click() {
-    // A press while the sequence runs arrives nested inside its yield.
+    // A press while the sequence runs arrives nested inside its yield. The
+    // button stays enabled: disabling it would hand the keyboard focus to Quit.
     if (sequenceRunning_)
         return;
     sequenceRunning_ = true;
-    cmdconnect->setEnabled(false);
-    wake_.start();
+    quitRequested_ = false;
     PortGlue port(*mscomm32);
     SystemClock clock;
     bool ending = false;
@@ -223,15 +226,14 @@ void Form1::cmdconnect_Click() {
     } catch (const RaisedError& raised) {
         error = raised;
     }
-    wake_.stop();
     sequenceRunning_ = false;
-    if (ending)
+    // A quit asked for while a box was open is honoured now, not by a later run.
+    if (ending || quitRequested_)
         return endProgram(); // closes the port too
-    if (error) {
-        mscomm32->setPortOpen(false);
+    mscomm32->setPortOpen(false);
+    show_not_connected();
+    if (error)
         showRaisedError(*error);
-    }
-    cmdconnect->setEnabled(true);
 }
 
 void Form1::cmdexit_Click() {
@@ -259,7 +261,10 @@ void Form1::showRaisedError(const RaisedError& error) {
         QMessageBox::Critical, "Carnovo",
         QStringLiteral("Run-time error '%1':\n\n%2").arg(error.number()).arg(error.description()),
         QMessageBox::Ok, this);
-    box.setInformativeText(QStringLiteral("Source: %1").arg(error.source()));
+    QString details = QStringLiteral("Source: %1").arg(error.source());
+    if (!error.detail().isEmpty())
+        details = error.detail() + QStringLiteral("\n") + details;
+    box.setInformativeText(details);
     box.exec();
 }
 
@@ -295,15 +300,33 @@ void Form1::addSentLine(const QString& text) {
     listsent->addItem(text);
 }
 
+void Form1::show_not_connected() {
+    lblconnected->setText("Not Connected");
+}
+
 void Form1::showWarning(const QString& prompt, const QString& title) {
-    wake_.stop();
     QMessageBox box(QMessageBox::Warning, title, prompt, QMessageBox::Ok, this);
     box.exec();
-    wake_.start();
 }
 
 void Form1::yield() {
-    QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+    QCoreApplication::processEvents();
+    if (quitRequested_)
+        throw ProgramEnd{};
+}
+
+// Handles what is pending, then sleeps until something that matters: the
+// port's receive event, a window event, or the tick just past `deadline`.
+// No timer runs otherwise, so a quiet link costs no processor time.
+void Form1::yield_until(std::int64_t deadline) {
+    QCoreApplication::processEvents();
+    const std::int64_t wait = deadline + 1 - W32Comms::GetTickCount();
+    if (!portReceived_ && !quitRequested_ && wait > 0) {
+        wake_.start(static_cast<int>(std::min<std::int64_t>(wait, INT_MAX)));
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+        wake_.stop();
+    }
+    portReceived_ = false;
     if (quitRequested_)
         throw ProgramEnd{};
 }

@@ -55,8 +55,10 @@ private:
     // What the connection sequence needs of the window.
     int portNumber() override;
     void addSentLine(const QString& text) override;
+    void show_not_connected() override;
     void showWarning(const QString& prompt, const QString& title) override;
     void yield() override;
+    void yield_until(std::int64_t deadline) override;
 
     SSTab* SSTab1 = nullptr;
     QComboBox* comport = nullptr;
@@ -69,9 +71,9 @@ private:
     std::array<QLineEdit*, 6> valueBoxes_{}; // in the decoder's order
     MSComm* mscomm32 = nullptr;
 
-    // Wakes the yield at least once a millisecond while the sequence runs,
-    // so it can wait for events instead of spinning.
+    // Wakes a waiting yield at the tick just past the sequence's deadline.
     QTimer wake_;
+    bool portReceived_ = false;
     bool sequenceRunning_ = false;
     bool quitRequested_ = false;
 };

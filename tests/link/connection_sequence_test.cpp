@@ -1,6 +1,5 @@
 #include "link/connection_sequence.h"
 
-#include "common/raised_error.h"
 #include "link/frames.h"
 #include "link/traffic.h"
 #include "tests/support/bytes.h"
@@ -8,12 +7,15 @@
 #include <QStringList>
 #include <gtest/gtest.h>
 #include <map>
+#include <random>
+#include <set>
 #include <vector>
 
 namespace {
 
 const QByteArray kRequest = frames::toBytes(frames::kMode1Request);
 const QByteArray kChatter = frames::toBytes(frames::kChatterFrame);
+const QString kConnected = "Connected", kNotConnected = "Not Connected";
 
 // The echoed request and a reply whose engine-speed byte (reply position 11)
 // is `rpmByte`, to tell replies apart. The checksum is never checked.
@@ -25,22 +27,30 @@ QByteArray exchange(int rpmByte) {
 
 struct EndOfTest {};
 
-// A scripted ECM behind a fake clock and a fake window. The clock moves only
-// when the window yields, 1 ms a time.
+// A scripted ECM behind a fake window and a fake clock. The clock moves 1 ms
+// on every reading, so which reading a deadline comes from shows; a waiting
+// yield jumps to the first moment something would wake the real window.
 struct Bench : aldl::SequenceWindow, aldl::SequencePort, aldl::TickClock {
-    std::int64_t now = 1000;
-    int yieldsLeft = 100000;
-    int requests = 0;
+    std::int64_t now = 1000, lastRead = 0;
+    int yieldsLeft = 0, threshold = 0, decodesLeft = -1;
+    std::vector<QByteArray> sentRequests;
     // Request number -> (ms after it was sent, bytes that arrive then).
     std::map<int, std::vector<std::pair<std::int64_t, QByteArray>>> answers;
-    std::vector<std::pair<std::int64_t, QByteArray>> inFlight;
+    std::multimap<std::int64_t, QByteArray> inFlight;
+    std::set<std::int64_t> windowEvents;
+    bool eventAtEachDeadline = false;
     std::vector<std::string> portCalls;
+    std::vector<int> thresholds;
     QStringList sent, received;
-    QString caption = "Not Connected";
+    QString caption = kNotConnected;
+    std::vector<std::pair<std::int64_t, QString>> captionChanges;
+    QByteArray judged;
+    std::int64_t acceptedAt = 0;
+    std::vector<std::int64_t> accepts;
     std::vector<int> decodedRpmBytes;
-    std::vector<std::int32_t> lastData;
     std::vector<std::pair<QString, QString>> warnings;
     std::int64_t warnedAt = -1;
+    std::vector<std::string> violations;
 
     void answer(int request, std::int64_t afterMs, const QByteArray& data) {
         answers[request].push_back({afterMs, data});
@@ -56,25 +66,21 @@ struct Bench : aldl::SequenceWindow, aldl::SequencePort, aldl::TickClock {
         }
     }
 
-    std::int64_t tick() override { return now; }
+    std::int64_t tick() override { return lastRead = now++; }
     void setInputLen(int n) override { portCalls.push_back("InputLen=" + std::to_string(n)); }
     void setCommPort(int n) override { portCalls.push_back("CommPort=" + std::to_string(n)); }
     void setPortOpen(bool open) override { portCalls.push_back(open ? "open" : "close"); }
     void setBaudRate(std::int32_t b) override { portCalls.push_back("baud=" + std::to_string(b)); }
+    void setRThreshold(int bytes) override { thresholds.push_back(threshold = bytes); }
     void output(const QByteArray& b) override {
-        EXPECT_EQ(b, kRequest);
-        for (const auto& [after, data] : answers[requests])
-            inFlight.push_back({now + after, data});
-        ++requests;
+        sentRequests.push_back(b);
+        for (const auto& [after, data] : answers[int(sentRequests.size()) - 1])
+            inFlight.insert({now + after, data});
     }
     QByteArray input() override {
         QByteArray out;
-        std::erase_if(inFlight, [&](const auto& a) {
-            if (a.first > now)
-                return false;
-            out += a.second;
-            return true;
-        });
+        for (auto it = inFlight.begin(); it != inFlight.end() && it->first <= now;)
+            out += it->second, it = inFlight.erase(it);
         return out;
     }
     int portNumber() override { return 3; }
@@ -85,12 +91,28 @@ struct Bench : aldl::SequenceWindow, aldl::SequencePort, aldl::TickClock {
     }
     void check_packet(const QByteArray& buffer, bool& connected) override {
         connected = traffic::has_reply_header(buffer);
-        if (connected)
-            caption = "Connected";
+        if (connected) {
+            setCaption(kConnected);
+            judged = buffer;
+            accepts.push_back(acceptedAt = now);
+        }
+    }
+    void show_not_connected() override { setCaption(kNotConnected); }
+    void setCaption(const QString& text) {
+        if (text != caption)
+            captionChanges.push_back({lastRead, text});
+        caption = text;
     }
     void apply_data(std::span<const std::int32_t> d) override {
-        lastData.assign(d.begin(), d.end());
+        QByteArray frame;
+        for (std::int32_t v : d)
+            frame += char(v);
+        if (!frame.startsWith(frames::toBytes(frames::kMode1ReplyHeader)) ||
+            frame != judged.mid(frames::kLeadingBytes, frames::kReplyLength))
+            violations.push_back("decoded " + traffic::hex_text(frame).toStdString());
         decodedRpmBytes.push_back(d[10]);
+        if (--decodesLeft == 0)
+            throw EndOfTest{};
     }
     void showWarning(const QString& p, const QString& t) override {
         warnings.push_back({p, t});
@@ -99,42 +121,69 @@ struct Bench : aldl::SequenceWindow, aldl::SequencePort, aldl::TickClock {
     void yield() override {
         if (--yieldsLeft < 0)
             throw EndOfTest{};
-        ++now;
+        if (caption == kConnected && lastRead > acceptedAt + aldl::kReplyTimeoutMs)
+            violations.push_back("still Connected at " + std::to_string(lastRead));
+    }
+    void yield_until(std::int64_t deadline) override {
+        yield();
+        if (caption == kConnected && deadline > acceptedAt + aldl::kReplyTimeoutMs)
+            violations.push_back("sleeps Connected past the silence at " + std::to_string(now));
+        thresholds.back() = threshold; // the threshold in force while waiting
+        std::int64_t wake = deadline + 1;
+        if (eventAtEachDeadline && now < deadline)
+            wake = deadline;
+        if (auto e = windowEvents.lower_bound(now); e != windowEvents.end())
+            wake = std::min(wake, *e);
+        std::size_t waiting = 0;
+        for (const auto& [at, data] : inFlight) {
+            waiting += data.size();
+            if (waiting >= std::size_t(std::max(threshold, 1))) {
+                wake = std::min(wake, at);
+                break;
+            }
+        }
+        now = std::max(now, wake);
     }
 };
-
-std::vector<std::int32_t> values(const QByteArray& frame) {
-    return std::vector<std::int32_t>(reinterpret_cast<const unsigned char*>(frame.data()),
-                                     reinterpret_cast<const unsigned char*>(frame.data()) +
-                                         frame.size());
-}
 
 TEST(Sequence, AWholeRunPollsWithOneRequestPerExchange) {
     Bench b;
     b.answer(0, 40, kChatter);
     for (int n = 1; n < 6; ++n)
         b.answer(n, 90, exchange(30 + n));
-    EXPECT_FALSE(b.run(600));
+    b.decodesLeft = 5;
+    EXPECT_FALSE(b.run());
 
-    EXPECT_EQ(std::vector<std::string>(b.portCalls.begin(), b.portCalls.begin() + 4),
+    EXPECT_EQ(b.portCalls,
               (std::vector<std::string>{"InputLen=0", "CommPort=3", "open", "baud=8192"}));
-    EXPECT_EQ(b.caption, "Connected");
+    EXPECT_EQ(b.caption, kConnected);
     EXPECT_EQ(b.decodedRpmBytes, (std::vector<int>{31, 32, 33, 34, 35}));
     EXPECT_TRUE(b.warnings.empty());
-    EXPECT_EQ(b.sent.size(), b.requests - 1); // the first request is not listed
+    EXPECT_EQ(b.sent.size(), b.sentRequests.size() - 1); // the first request is not listed
     EXPECT_EQ(b.sent.front(), "F0 56  01 B9");
-    EXPECT_LE(b.requests, 7);
-    EXPECT_EQ(std::count(b.portCalls.begin(), b.portCalls.end(), "close"), 0);
+    EXPECT_EQ(b.sentRequests.front(), kRequest);
+    EXPECT_TRUE(b.violations.empty()) << b.violations.front();
 }
 
-TEST(Sequence, ChatterWaitLogsTheWholeBufferOnEveryPass) {
+// A pass wakes when the bytes still missing are all there, or at a window event.
+TEST(Sequence, WaitsAskForTheBytesStillMissingAndLogTheWholeBufferEachPass) {
     Bench b;
-    b.answer(0, 2, bytes({0xF0}));
-    b.answer(0, 4, bytes({0x55}));
-    b.answer(0, 6, bytes({0xBB}));
-    b.run(7);
-    EXPECT_EQ(b.received, (QStringList{"F0 ", "F0 ", "F0 55 ", "F0 55 ", "F0 55 BB "}));
-    EXPECT_EQ(b.requests, 2);
+    b.answer(0, 10, bytes({0xF0}));
+    b.answer(0, 30, bytes({0x55}));
+    b.answer(0, 50, bytes({0xBB}));
+    b.answer(1, 20, exchange(40).left(30));
+    b.answer(1, 60, exchange(40).mid(30));
+    b.windowEvents = {1015, 1020, 1040, 1090};
+    b.decodesLeft = 1;
+    b.run();
+    EXPECT_EQ(b.received,
+              (QStringList{"F0 ", "F0 ", "F0 55 ", "F0 55 BB ", traffic::hex_text(exchange(40))}));
+    EXPECT_EQ(b.thresholds, (std::vector<int>{3, 2, 2, 1, 71, 41}));
+
+    Bench babble; // once the buffer cannot become the chatter frame, wake per bunch
+    babble.answer(0, 10, bytes({0x00, 0xF0, 0x55, 0xBB}));
+    babble.run(3);
+    EXPECT_EQ(babble.thresholds, (std::vector<int>{3, aldl::kHopelessChatterThreshold}));
 }
 
 TEST(Sequence, ChatterMustBeTheWholeBufferOrTheWaitRunsItsFifteenSeconds) {
@@ -145,47 +194,31 @@ TEST(Sequence, ChatterMustBeTheWholeBufferOrTheWaitRunsItsFifteenSeconds) {
         EXPECT_TRUE(b.run());
         EXPECT_EQ(b.warnings,
                   (decltype(b.warnings){{aldl::kTimedOutPrompt, aldl::kTimedOutTitle}}));
-        EXPECT_EQ(b.warnedAt, 1000 + 15001);
+        EXPECT_EQ(b.warnedAt, 1000 + 15000 + 3); // the tick just past, and two readings
         EXPECT_EQ(b.portCalls.back(), "close");
         EXPECT_TRUE(b.sent.isEmpty());
     }
 }
 
-// The pass that starts at a tick equal to the deadline still reads; the
-// next one does not run.
-TEST(Sequence, ATickEqualToADeadlineIsStillInTime) {
+// The chatter deadline is read before the first request goes out, the reply
+// deadline after the second; a tick equal to a deadline is still in time.
+TEST(Sequence, DeadlinesAreReadAroundTheSendsAndATickEqualToOneIsInTime) {
     struct Case {
         std::int64_t chatterAfter, replyAfter;
+        bool eventAtDeadline;
         QString warning;
     } cases[] = {
-        {15001, 100, ""},
-        {15002, 100, aldl::kTimedOutPrompt},
-        {100, 2001, ""},
-        {100, 2002, aldl::kNoDataPrompt},
+        {15000, 100, false, ""}, {15001, 100, false, aldl::kTimedOutPrompt}, {15000, 100, true, ""},
+        {100, 2001, false, ""},  {100, 2002, false, aldl::kNoDataPrompt},    {100, 2001, true, ""},
     };
     for (const auto& c : cases) {
         Bench b;
         b.answer(0, c.chatterAfter, kChatter);
         b.answer(1, c.replyAfter, exchange(32));
-        b.run(17500);
+        b.eventAtEachDeadline = c.eventAtDeadline;
+        b.run(10);
         EXPECT_EQ(b.warnings.empty() ? QString() : b.warnings[0].first, c.warning)
-            << c.chatterAfter << " " << c.replyAfter;
-    }
-}
-
-TEST(Sequence, TheFrameIsTheLastSixtySevenBytes) {
-    QByteArray exact = exchange(32);
-    for (int i = 7; i < 71; ++i)
-        exact[i] = static_cast<char>(i);
-    const QByteArray longer = exact + bytes({0xF0, 0x95, 0x01, 0x99}); // 75 bytes at once
-    for (const QByteArray& ex : {exact, longer}) {
-        Bench b;
-        b.answer(0, 10, kChatter);
-        b.answer(1, 90, ex);
-        b.run(120);
-        EXPECT_EQ(b.lastData, values(ex.right(67))) << ex.size();
-        EXPECT_EQ(b.caption, "Connected");
-        EXPECT_EQ(b.received.last(), traffic::hex_text(ex));
+            << c.chatterAfter << " " << c.replyAfter << " " << c.eventAtDeadline;
     }
 }
 
@@ -195,11 +228,10 @@ TEST(Sequence, FirstExchangeFailures) {
     struct Case {
         QByteArray reply;
         std::pair<QString, QString> warning;
-        std::int64_t warnedAfterRequest;
     } cases[] = {
-        {exchange(32).left(70), {aldl::kNoDataPrompt, aldl::kNoDataTitle}, 2001},
-        {QByteArray(), {aldl::kNoDataPrompt, aldl::kNoDataTitle}, 2001},
-        {wrongHeader, {aldl::kBadDataPrompt, aldl::kBadDataTitle}, 90},
+        {exchange(32).left(70), {aldl::kNoDataPrompt, aldl::kNoDataTitle}},
+        {QByteArray(), {aldl::kNoDataPrompt, aldl::kNoDataTitle}},
+        {wrongHeader, {aldl::kBadDataPrompt, aldl::kBadDataTitle}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.warning.first.toStdString());
@@ -208,51 +240,130 @@ TEST(Sequence, FirstExchangeFailures) {
         b.answer(1, 90, c.reply);
         EXPECT_TRUE(b.run());
         EXPECT_EQ(b.warnings, (decltype(b.warnings){c.warning}));
-        EXPECT_EQ(b.warnedAt, 1000 + 10 + c.warnedAfterRequest);
         EXPECT_EQ(b.portCalls.back(), "close");
-        EXPECT_EQ(b.caption, "Not Connected");
+        EXPECT_EQ(b.caption, kNotConnected);
         EXPECT_TRUE(b.decodedRpmBytes.empty());
         // The reply wait logs nothing; a whole but bad exchange is logged once.
         EXPECT_EQ(b.received.last() == traffic::hex_text(c.reply), c.reply.size() == 71);
     }
 }
 
-TEST(Sequence, PollingSkipsShortOrBadExchangesAndKeepsTheValues) {
-    Bench b;
-    QByteArray bad = exchange(50);
+// Polling decodes the reply behind the judged header, whatever else the line carries.
+TEST(Sequence, PollingDecodesOnlyTheJudgedReply) {
+    QByteArray bad = exchange(34);
     bad[5] = 0x11;
-    b.answer(0, 40, kChatter);
-    b.answer(1, 90, exchange(32));
-    b.answer(2, 90, exchange(40));
-    b.answer(3, 90, exchange(41).left(70)); // times out after 2 s
-    b.answer(4, 90, bad);
-    b.answer(5, 90, exchange(42));
-    EXPECT_FALSE(b.run(2600));
-    EXPECT_EQ(b.decodedRpmBytes, (std::vector<int>{32, 40, 42}));
-    EXPECT_TRUE(b.warnings.empty());
-    EXPECT_TRUE(b.received.contains(traffic::hex_text(bad)));
-}
-
-TEST(Sequence, StrayBytesAheadOfAnExchangeAreSkipped) {
     struct Case {
-        int request; // whose answer carries the noise
-        std::int64_t after;
-        QByteArray noise;
+        const char* name;
+        std::map<int, std::vector<std::pair<std::int64_t, QByteArray>>> answers; // requests 1 to 4
+        std::vector<int> decoded;
     } cases[] = {
-        {2, 91, bytes({0x5A})},            // trailing the previous reply
-        {3, 1, bytes({0x01, 0x02, 0x03})}, // before the echo
-        {3, 1, bytes({0xF0, 0x95, 0x01})}, // looking like a header
+        {"junk glued to each reply",
+         {{1, {{90, exchange(31) + bytes({0xF0, 0x95})}}},
+          {2, {{90, exchange(32) + bytes({1, 2})}}},
+          {3, {{90, exchange(33) + bytes({0})}}},
+          {4, {{90, exchange(34)}}}},
+         {31, 32, 33, 34}},
+        {"stray bytes ahead of the echo",
+         {{1, {{90, exchange(31)}}},
+          {2, {{1, bytes({0xF0, 0x95, 0x01})}, {90, exchange(32)}}},
+          {3, {{1, bytes({0x5A})}, {90, exchange(33)}}},
+          {4, {{90, exchange(34)}}}},
+         {31, 32, 33, 34}},
+        {"short and bad exchanges are skipped",
+         {{1, {{90, exchange(31)}}},
+          {2, {{90, exchange(32).left(70)}}},
+          {3, {{90, bad}}},
+          {4, {{90, exchange(35)}}}},
+         {31, 35}},
     };
     for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
         Bench b;
         b.answer(0, 40, kChatter);
-        for (int n = 1; n < 5; ++n)
-            b.answer(n, 90, exchange(38 + n));
-        b.answer(c.request, c.after, c.noise);
-        b.run(470);
-        EXPECT_EQ(b.decodedRpmBytes, (std::vector<int>{39, 40, 41, 42}));
-        EXPECT_EQ(b.received.filter(traffic::hex_text(c.noise) + "F0 56 1 B9 F0 95 1 ").size(), 1);
+        for (const auto& [request, arrivals] : c.answers)
+            for (const auto& [after, data] : arrivals)
+                b.answer(request, after, data);
+        b.run(14);
+        EXPECT_EQ(b.decodedRpmBytes, c.decoded);
+        EXPECT_TRUE(b.warnings.empty());
+        EXPECT_TRUE(b.violations.empty()) << b.violations.front();
     }
+}
+
+// Silent for two exchanges: "Not Connected" 2000 ms after the last accepted
+// reply, polling goes on, and the next reply sets "Connected" again.
+TEST(Sequence, TheStatusTellsWhenTheEcmFallsSilentAndComesBack) {
+    Bench b;
+    b.answer(0, 40, kChatter);
+    b.answer(1, 90, exchange(31));
+    b.answer(2, 90, exchange(32));
+    b.answer(5, 90, exchange(35));
+    b.decodesLeft = 3;
+    b.run();
+    EXPECT_EQ(b.decodedRpmBytes, (std::vector<int>{31, 32, 35}));
+    ASSERT_EQ(b.captionChanges.size(), 3u);
+    EXPECT_EQ(b.captionChanges[1].second, kNotConnected);
+    EXPECT_GT(b.captionChanges[1].first, b.accepts[1] + 2000); // no sooner; no later: violations
+    EXPECT_EQ(b.captionChanges[2].second, kConnected);
+    EXPECT_TRUE(b.violations.empty()) << b.violations.front();
+    EXPECT_EQ(std::count(b.portCalls.begin(), b.portCalls.end(), "close"), 0);
+}
+
+// Seeded random lines: valid exchanges, glued junk, short and bad replies,
+// noise, silences and late replies, with window events in between.
+// Replay one seed with CARNOVO_SEQUENCE_SEED=n.
+TEST(Sequence, RandomLinesNeverShowAWrongValueOrAFalseConnected) {
+    const int replay = qEnvironmentVariableIntValue("CARNOVO_SEQUENCE_SEED");
+    int passes = 0;
+    for (int seed = replay ? replay : 1; seed <= (replay ? replay : 150); ++seed) {
+        std::mt19937 rng(seed);
+        auto pick = [&](int n) { return int(rng() % unsigned(n)); };
+        auto noise = [&](int n) {
+            QByteArray out;
+            for (int i = 0; i < n; ++i)
+                out += char(pick(256));
+            return out;
+        };
+        Bench b;
+        b.answer(0, 1 + pick(100), pick(10) ? kChatter : noise(1 + pick(4)));
+        for (int n = 1; n < 80; ++n) {
+            QByteArray ex = exchange(pick(256));
+            const std::int64_t after = 5 + pick(150);
+            switch (pick(8)) {
+            case 0:
+                b.answer(n, after, ex + noise(1 + pick(3))); // glued to the reply's end
+                break;
+            case 1:
+                b.answer(n, after, ex.left(pick(71)));
+                break;
+            case 2:
+                ex[4 + pick(3)] = char(pick(256));
+                b.answer(n, after, ex);
+                break;
+            case 3:
+                b.answer(n, 1 + pick(4), noise(1 + pick(6)));
+                b.answer(n, after, ex);
+                break;
+            case 4:
+                break; // silence
+            case 5:
+                b.answer(n, 2000 + pick(3000), ex); // too late: lands in a later exchange
+                break;
+            default: {
+                const int split = pick(72);
+                b.answer(n, after, ex.left(split));
+                b.answer(n, after + pick(40), ex.mid(split));
+            }
+            }
+        }
+        for (int e = 0; e < 100; ++e)
+            b.windowEvents.insert(1000 + pick(200000));
+        b.run(2000);
+        passes += 2000 - b.yieldsLeft;
+        ASSERT_TRUE(b.violations.empty())
+            << "seed " << seed << ": " << b.violations.front() << " (CARNOVO_SEQUENCE_SEED)";
+    }
+    EXPECT_GT(passes, 100000);
 }
 
 } // namespace
