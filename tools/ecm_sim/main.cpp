@@ -128,7 +128,7 @@ int main(int argc, char** argv) {
         ecmsim::Simulator sim(options);
         sim.start();
         std::optional<DeviceLink> link;
-        if (parser.isSet("link"))
+        if (!parser.value("link").isEmpty())
             link.emplace(parser.value("link").toStdString(), sim.devicePath());
         std::printf("%s\n", sim.devicePath().c_str());
         std::fflush(stdout);
