@@ -5,6 +5,7 @@
 
 #include <fcntl.h>
 #include <fstream>
+#include <future>
 #include <gtest/gtest.h>
 #include <numeric>
 #include <poll.h>
@@ -42,6 +43,7 @@ public:
             if (::poll(&p, 1, 5) > 0 && (p.revents & POLLIN)) {
                 const ssize_t n = ::read(fd_, buf, sizeof buf);
                 out.insert(out.end(), buf, buf + std::max<ssize_t>(n, 0));
+                reads += n > 0;
             }
         }
         return out;
@@ -54,6 +56,8 @@ public:
         got.insert(got.end(), extra.begin(), extra.end());
         return got;
     }
+
+    int reads = 0; // that brought bytes
 
 private:
     int fd_;
@@ -132,18 +136,83 @@ TEST(EcmSimulator, FaultScenarioBytes) {
         {"stray-after-chatter", {0xF0, 0x55, 0xBB, 0x00}, {71}},
         {"short-reply", kChatter, {70, 70}},
         {"stop-after", kChatter, {71, 71, 0}},
+        {"glued-junk", kChatter, {73, 73}},
+        {"pause-after", kChatter, {71, 71, 0, 71}}, // the last request comes after the pause
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         ecmsim::Options o = quick(*ecmsim::scenarioFromName(c.name));
         o.pollLimit = 2;
+        o.pauseMs = 110;
         ecmsim::Simulator sim(o);
         sim.start();
         ProgramSide line(sim.devicePath());
         EXPECT_EQ(line.exchange(c.first.size()), c.first);
-        for (std::size_t size : c.laterSizes)
-            EXPECT_EQ(line.exchange(size).size(), size);
+        for (std::size_t size : c.laterSizes) {
+            line.send(kRequest);
+            // Bytes glued to the exchange's last one come in the same read.
+            const Bytes got = line.read(std::min<std::size_t>(size, 71));
+            EXPECT_EQ(got.size(), size);
+            EXPECT_TRUE(line.read(1, 60).empty());
+            // A whole exchange first.
+            EXPECT_TRUE(size < 71 ||
+                        std::accumulate(got.begin() + 4, got.begin() + 71, 0) % 256 == 0);
+        }
     }
+}
+
+TEST(EcmSimulator, UsbBunchesComeEveryBunchAtTheLinksPace) {
+    ecmsim::Options o = quick(ecmsim::Scenario::UsbBunches);
+    o.bunchMs = 40;
+    ecmsim::Simulator sim(o);
+    sim.start();
+    ProgramSide line(sim.devicePath());
+    line.exchange(3);
+    line.reads = 0;
+    const auto sent = steady_clock::now();
+    line.send(kRequest);
+    const Bytes got = line.read(71);
+    const auto took = steady_clock::now() - sent;
+    ASSERT_EQ(got.size(), 71u);
+    EXPECT_EQ(std::accumulate(got.begin() + 4, got.end(), 0) % 256, 0);
+    EXPECT_TRUE(line.reads >= 2 && line.reads <= 4) << line.reads; // 87 ms in 40 ms bunches
+    EXPECT_GE(took, ecmsim::kByteTime * 71);
+    EXPECT_LT(took, ecmsim::kByteTime * 71 + milliseconds(2 * o.bunchMs));
+}
+
+TEST(EcmSimulator, BabbleKeepsComingAtTheLinksRateWithoutAChatterFrame) {
+    ecmsim::Simulator sim(quick(ecmsim::Scenario::Babble));
+    sim.start();
+    ProgramSide line(sim.devicePath());
+    line.send(kRequest);
+    const auto sent = steady_clock::now();
+    const Bytes got = line.read(200);
+    const auto took = steady_clock::now() - sent;
+    EXPECT_GE(took, ecmsim::kByteTime * 200);
+    EXPECT_LT(took, ecmsim::kByteTime * 300);
+    EXPECT_EQ(std::search(got.begin(), got.end(), kChatter.begin(), kChatter.end()) - got.begin(),
+              std::ssize(got));
+}
+
+TEST(EcmSimulator, StopsPromptlyWhileNobodyReadsAFullLine) {
+    ecmsim::Simulator sim(quick());
+    sim.start();
+    ProgramSide line(sim.devicePath());
+    int master = -1; // the simulator's end, found by the device it serves
+    for (int fd = 0; fd < 1024; ++fd) {
+        char name[64];
+        if (ptsname_r(fd, name, sizeof name) == 0 && sim.devicePath() == name)
+            master = fd;
+    }
+    const Bytes filler(4096, 0);
+    while (::write(master, filler.data(), filler.size()) > 0) {
+    }
+    line.send(kRequest); // the chatter frame finds no room
+    std::this_thread::sleep_for(milliseconds(50));
+    auto stopped = std::async(std::launch::async, [&] { sim.stop(); });
+    const bool prompt = stopped.wait_for(milliseconds(300)) == std::future_status::ready;
+    line.read(1 << 20, 200); // lets a stuck simulator go
+    EXPECT_TRUE(prompt);
 }
 
 TEST(EcmSimulator, TranscriptRecordsBothDirectionsAndASummary) {

@@ -33,6 +33,10 @@ const std::map<std::string, Scenario> kScenarios{
     {"stop-after", Scenario::StopAfter},
     {"noise", Scenario::Noise},
     {"hang-up-after", Scenario::HangUpAfter},
+    {"glued-junk", Scenario::GluedJunk},
+    {"usb-bunches", Scenario::UsbBunches},
+    {"babble", Scenario::Babble},
+    {"pause-after", Scenario::PauseAfter},
 };
 
 } // namespace
@@ -125,6 +129,8 @@ void Simulator::runSession() {
     sessionStarted_ = Clock::now();
     chatterDone_ = false;
     repliesThisSession_ = 0;
+    silentUntil_ = {};
+    pauseIfDue();
     pending_.clear();
 
     while (!stopping_ && !hungUp_) {
@@ -133,14 +139,8 @@ void Simulator::runSession() {
             return;
         if (p.revents & POLLHUP)
             return; // the program closed the port
-        if (!(p.revents & POLLIN))
+        if (!(p.revents & POLLIN) || !receive())
             continue;
-        std::uint8_t buffer[256];
-        const ssize_t n = ::read(master_, buffer, sizeof buffer);
-        if (n <= 0)
-            continue;
-        log("program -> ECM", buffer, static_cast<std::size_t>(n));
-        pending_.insert(pending_.end(), buffer, buffer + n);
 
         // Answer each complete request; anything else on the line is ignored.
         for (;;) {
@@ -157,6 +157,17 @@ void Simulator::runSession() {
                 return;
         }
     }
+}
+
+// Adds what the program sent to pending_; false when nothing came.
+bool Simulator::receive() {
+    std::uint8_t buffer[256];
+    const ssize_t n = ::read(master_, buffer, sizeof buffer);
+    if (n <= 0)
+        return false;
+    log("program -> ECM", buffer, static_cast<std::size_t>(n));
+    pending_.insert(pending_.end(), buffer, buffer + n);
+    return true;
 }
 
 bool Simulator::lineOk() {
@@ -177,10 +188,14 @@ void Simulator::answer() {
         return;
     }
     const Scenario scenario = options_.scenario;
-    if (scenario == Scenario::Silent)
+    if (scenario == Scenario::Silent || Clock::now() < silentUntil_)
         return;
     const std::chrono::milliseconds delay(options_.responseDelayMs);
 
+    if (scenario == Scenario::Babble) {
+        babble();
+        return;
+    }
     if (!chatterDone_) {
         chatterDone_ = true;
         std::vector<std::uint8_t> chatter = kChatter;
@@ -216,16 +231,48 @@ void Simulator::answer() {
     if (scenario == Scenario::ShortReply)
         reply.pop_back();
     exchange.insert(exchange.end(), reply.begin(), reply.end());
-    send(exchange, scenario == Scenario::LateReply
-                       ? std::chrono::milliseconds(options_.replyAfterMs)
-                       : delay);
+    // Junk on the heels of the last byte, so the program never sees the exchange end alone.
+    const bool glued = scenario == Scenario::GluedJunk;
+    for (int i = 0; glued && i < 2; ++i)
+        exchange.push_back(static_cast<std::uint8_t>(nextRandom()));
+    send(exchange,
+         scenario == Scenario::LateReply ? std::chrono::milliseconds(options_.replyAfterMs) : delay,
+         glued ? 3 : 1);
     ++repliesThisSession_;
     bump(&Stats::repliesSent);
+    pauseIfDue();
     if (scenario == Scenario::Noise) {
         std::vector<std::uint8_t> noise(1 + rng_ % 3);
         for (auto& b : noise)
             b = static_cast<std::uint8_t>(nextRandom());
         send(noise, std::chrono::milliseconds(2));
+    }
+}
+
+void Simulator::pauseIfDue() {
+    if (options_.scenario == Scenario::PauseAfter && repliesThisSession_ == options_.pollLimit)
+        silentUntil_ = Clock::now() + std::chrono::milliseconds(options_.pauseMs);
+}
+
+// A wrong device, or the right one at a wrong speed: random bytes at the
+// link's full rate until the program lets go. The stream never holds a
+// chatter frame, which would pass for the ECM's.
+void Simulator::babble() {
+    const auto start = Clock::now() + std::chrono::milliseconds(options_.responseDelayMs);
+    const unsigned chatterHead = kChatter[0] << 8 | kChatter[1];
+    unsigned lastTwo = 0;
+    std::vector<std::uint8_t> chunk(8);
+    for (long sent = 0;; sent += static_cast<long>(chunk.size())) {
+        for (auto& b : chunk) {
+            b = static_cast<std::uint8_t>(nextRandom());
+            if (lastTwo == chatterHead && b == kChatter[2])
+                b = static_cast<std::uint8_t>(b + 1);
+            lastTwo = (lastTwo << 8 | b) & 0xFFFF;
+        }
+        if (!sendFrom(start + kByteTime * sent, chunk))
+            return;
+        receive(); // requests go unanswered
+        pending_.clear();
     }
 }
 
@@ -290,33 +337,57 @@ bool Simulator::sleepUntil(Clock::time_point when) {
     return false;
 }
 
+void Simulator::send(const std::vector<std::uint8_t>& bytes, std::chrono::milliseconds delay,
+                     std::size_t lastBurst) {
+    sendFrom(Clock::now() + delay, bytes, lastBurst);
+}
+
 // Each byte leaves no sooner than one byte time after the previous one:
 // byte k is complete on the wire at start + (k + 1) byte times.
 // The last `lastBurst` bytes go out together, at the time of the last one.
 // Sending stops when the program closes the port: a pseudo-terminal would
 // keep the rest and hand it to whoever opens it next.
-void Simulator::send(const std::vector<std::uint8_t>& bytes, std::chrono::milliseconds delay,
-                     std::size_t lastBurst) {
-    const auto start = Clock::now() + delay;
+bool Simulator::sendFrom(Clock::time_point start, const std::vector<std::uint8_t>& bytes,
+                         std::size_t lastBurst) {
     const std::size_t burstFrom =
         bytes.size() - std::min(bytes.size(), std::max<std::size_t>(lastBurst, 1));
+    auto due = [&](std::size_t k) {
+        return start + kByteTime * static_cast<long>(k < burstFrom ? k + 1 : bytes.size());
+    };
     for (std::size_t k = 0, count = 1; k < bytes.size(); k += count) {
-        count = k == burstFrom ? bytes.size() - k : 1;
-        if (!sleepUntil(start + kByteTime * static_cast<long>(k + count)) || lineClosed())
-            return;
-        std::size_t done = 0;
-        while (done < count) {
-            const ssize_t n = ::write(master_, &bytes[k + done], count - done);
-            if (n > 0) {
-                done += static_cast<std::size_t>(n);
-            } else if (errno != EAGAIN) {
-                return; // nobody is listening any more
-            } else {
-                std::this_thread::sleep_for(std::chrono::milliseconds(1));
-            }
-        }
+        const auto at = handedOver(due(k));
+        count = 1;
+        while (k + count < bytes.size() && due(k + count) <= at)
+            ++count; // everything due by then goes in the same write
+        if (!sleepUntil(at) || lineClosed() || !writeAll(&bytes[k], count))
+            return false;
     }
     log("ECM -> program", bytes.data(), bytes.size());
+    return true;
+}
+
+// A USB adapter hands over what it received when its latency timer runs out.
+Simulator::Clock::time_point Simulator::handedOver(Clock::time_point due) const {
+    if (options_.scenario != Scenario::UsbBunches || options_.bunchMs <= 0)
+        return due;
+    const Clock::duration bunch = std::chrono::milliseconds(options_.bunchMs);
+    return started_ + bunch * ((due - started_ + bunch - Clock::duration(1)) / bunch);
+}
+
+// A full line is retried until the program reads, lets go, or we stop.
+bool Simulator::writeAll(const std::uint8_t* bytes, std::size_t count) {
+    while (count > 0) {
+        const ssize_t n = ::write(master_, bytes, count);
+        if (n > 0) {
+            bytes += n;
+            count -= static_cast<std::size_t>(n);
+        } else if (errno != EAGAIN || stopping_ || lineClosed()) {
+            return false;
+        } else {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    }
+    return true;
 }
 
 void Simulator::log(const char* direction, const std::uint8_t* bytes, std::size_t count) {

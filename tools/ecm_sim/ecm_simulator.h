@@ -29,6 +29,10 @@ enum class Scenario {
     StopAfter,          // stops answering after `pollLimit` replies
     Noise,              // random bytes after each reply
     HangUpAfter,        // closes the line after `pollLimit` replies
+    GluedJunk,          // two noise bytes in the same write as each exchange's last byte
+    UsbBunches,         // bytes handed over every `bunchMs`, like a USB adapter's latency timer
+    Babble,             // after the first request, random bytes at full rate, never a chatter frame
+    PauseAfter,         // silent for `pauseMs` after `pollLimit` replies, then answers again
 };
 
 std::optional<Scenario> scenarioFromName(const std::string& name);
@@ -39,6 +43,8 @@ struct Options {
     int responseDelayMs = 5;
     int replyAfterMs = 0;
     int pollLimit = 0;
+    int bunchMs = 16;
+    int pauseMs = 0;
     // Answer only while the line runs at 8192 baud, 8 data bits, no parity, 1 stop bit.
     bool checkLineSpeed = true;
     // Fixed values for reply positions 4 to 66 (1-based).
@@ -90,8 +96,15 @@ private:
     bool waitForOpen();
     void answer();
     bool lineOk();
+    bool receive();
+    void pauseIfDue();
+    void babble();
     void send(const std::vector<std::uint8_t>& bytes, std::chrono::milliseconds delay,
               std::size_t lastBurst = 1);
+    bool sendFrom(Clock::time_point start, const std::vector<std::uint8_t>& bytes,
+                  std::size_t lastBurst = 1);
+    Clock::time_point handedOver(Clock::time_point due) const;
+    bool writeAll(const std::uint8_t* bytes, std::size_t count);
     void log(const char* direction, const std::uint8_t* bytes, std::size_t count);
     bool sleepUntil(Clock::time_point when);
     bool lineClosed() const;
@@ -112,6 +125,7 @@ private:
     Clock::time_point sessionStarted_;
     bool chatterDone_ = false;
     int repliesThisSession_ = 0;
+    Clock::time_point silentUntil_;
     std::vector<std::uint8_t> pending_;
     std::uint32_t rng_;
     int iac_ = 40;

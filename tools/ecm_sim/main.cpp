@@ -4,9 +4,11 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
-#include <QFile>
 #include <csignal>
 #include <cstdio>
+#include <filesystem>
+#include <optional>
+#include <stdexcept>
 #include <thread>
 
 namespace {
@@ -16,6 +18,7 @@ void onSignal(int) {
     g_stop = 1;
 }
 
+// Exits at once: only for use while no simulator runs.
 [[noreturn]] void fail(const QString& message) {
     std::fprintf(stderr, "carnovo-ecm-sim: %s\n", qPrintable(message));
     std::exit(2);
@@ -28,6 +31,37 @@ int intValue(const QCommandLineParser& parser, const QString& name) {
         fail(QStringLiteral("--%1 wants a whole number, not '%2'").arg(name, parser.value(name)));
     return value;
 }
+
+// A symbolic link to the device. It replaces only a symbolic link, and at
+// exit it goes only while it is still the one placed here.
+class DeviceLink {
+public:
+    DeviceLink(std::filesystem::path path, std::filesystem::path device)
+        : path_(std::move(path)), device_(std::move(device)) {
+        namespace fs = std::filesystem;
+        std::error_code error;
+        const fs::file_status status = fs::symlink_status(path_, error);
+        if (fs::exists(status) && !fs::is_symlink(status))
+            throw std::runtime_error("will not replace " + path_.string() +
+                                     ": not a symbolic link");
+        fs::remove(path_, error);
+        fs::create_symlink(device_, path_, error);
+        if (error)
+            throw std::runtime_error("cannot place the link " + path_.string() + ": " +
+                                     error.message());
+    }
+    ~DeviceLink() {
+        std::error_code error;
+        if (std::filesystem::read_symlink(path_, error) == device_)
+            std::filesystem::remove(path_, error);
+    }
+    DeviceLink(const DeviceLink&) = delete;
+    DeviceLink& operator=(const DeviceLink&) = delete;
+
+private:
+    std::filesystem::path path_;
+    std::filesystem::path device_;
+};
 
 } // namespace
 
@@ -52,7 +86,9 @@ int main(int argc, char** argv) {
         {"delay", "Response delay before each answer, in ms (default 5).", "ms", "5"},
         {"scenario", "Fault scenario: " + scenarios + ".", "name", "normal"},
         {"reply-after", "late-reply: replies start <ms> after the request.", "ms", "0"},
-        {"polls", "stop-after, hang-up-after: answer <n> polls first.", "n", "0"},
+        {"polls", "stop-after, hang-up-after, pause-after: answer <n> polls first.", "n", "0"},
+        {"pause-ms", "pause-after: stay silent for <ms>, then answer again.", "ms", "0"},
+        {"bunch-ms", "usb-bunches: hand bytes over every <ms> (default 16).", "ms", "16"},
         {"any-speed", "Answer whatever line speed the program set."},
         {"set", "Fix reply byte <pos> (4 to 66) at <value>, e.g. --set 11=255.", "pos=value"},
         {"coolant-start", "Coolant temperature at start-up, degrees (default 20).", "degrees",
@@ -69,6 +105,8 @@ int main(int argc, char** argv) {
     options.responseDelayMs = intValue(parser, "delay");
     options.replyAfterMs = intValue(parser, "reply-after");
     options.pollLimit = intValue(parser, "polls");
+    options.pauseMs = intValue(parser, "pause-ms");
+    options.bunchMs = intValue(parser, "bunch-ms");
     options.checkLineSpeed = !parser.isSet("any-speed");
     options.coolantStartDegrees = parser.value("coolant-start").toDouble();
     options.transcriptPath = parser.value("transcript").toStdString();
@@ -85,15 +123,13 @@ int main(int argc, char** argv) {
     std::signal(SIGINT, onSignal);
     std::signal(SIGTERM, onSignal);
 
+    // Failures in here throw, so the simulator stops before the program exits.
     try {
         ecmsim::Simulator sim(options);
         sim.start();
-        const QString link = parser.value("link");
-        if (!link.isEmpty()) {
-            QFile::remove(link);
-            if (!QFile::link(QString::fromStdString(sim.devicePath()), link))
-                fail("cannot place the link " + link);
-        }
+        std::optional<DeviceLink> link;
+        if (!parser.value("link").isEmpty())
+            link.emplace(parser.value("link").toStdString(), sim.devicePath());
         std::printf("%s\n", sim.devicePath().c_str());
         std::fflush(stdout);
 
@@ -105,8 +141,7 @@ int main(int argc, char** argv) {
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
 
         sim.stop();
-        if (!link.isEmpty())
-            QFile::remove(link);
+        link.reset();
         const ecmsim::Stats s = sim.stats();
         std::fprintf(stderr, "carnovo-ecm-sim: %d requests seen, %d replies sent, line %u baud\n",
                      s.requestsSeen, s.repliesSent, s.lastBaudSeen);
