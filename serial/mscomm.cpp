@@ -1,5 +1,7 @@
 #include "serial/mscomm.h"
 
+#include "serial/open_refusal.h"
+#include "serial/port_names.h"
 #include "serial/tty_tuning.h"
 
 #include <QMetaObject>
@@ -26,11 +28,7 @@ QString MSComm::deviceForPort(int port) {
     const QByteArray override = qgetenv(QByteArray("CARNOVO_COM") + QByteArray::number(port));
     if (!override.isEmpty())
         return QString::fromLocal8Bit(override);
-#ifdef Q_OS_WIN
-    return QStringLiteral("COM%1").arg(port);
-#else
-    return QStringLiteral("/dev/ttyS%1").arg(port - 1);
-#endif
+    return comPortOrder(presentPorts()).value(port - 1).location;
 }
 
 RaisedError MSComm::error(int number, const QString& description) const {
@@ -56,14 +54,17 @@ void MSComm::setPortOpen(bool open) {
     if (PortOpen())
         throw error(PortAlreadyOpen, QStringLiteral("Port already open: COM %1").arg(commPort_));
     const QString device = deviceForPort(commPort_);
+    if (device.isEmpty())
+        throw error(NoDevice,
+                    openFailureText(commPort_, device, QSerialPort::DeviceNotFoundError, {}));
+    device_ = device;
     port_.setPortName(device);
     lostReason_.reset();
     if (!port_.open(QIODevice::ReadWrite)) {
+        const QSerialPort::SerialPortError kind = port_.error();
         const QString reason = port_.errorString();
         port_.close();
-        throw error(
-            OpenFailed,
-            QStringLiteral("Could not open COM %1 (%2): %3").arg(commPort_).arg(device, reason));
+        throw error(OpenFailed, openFailureText(commPort_, device, kind, reason));
     }
     // A freshly opened port holds nothing: bytes that reached the device
     // while it was closed belong to nobody.
@@ -98,7 +99,7 @@ void MSComm::throwIfLost() {
         lostReason_.reset();
         throw error(PortLost, QStringLiteral("Lost the connection to COM %1 (%2): %3")
                                   .arg(commPort_)
-                                  .arg(deviceForPort(commPort_), reason));
+                                  .arg(device_, reason));
     }
     if (!PortOpen())
         throw error(PortNotOpen, QStringLiteral("Operation valid only when the port is open"));

@@ -11,10 +11,11 @@
 // The window's serial control: opens COM 1 to COM 4 by number and moves raw
 // bytes. Every byte value passes unchanged in both directions.
 //
-// On Linux COM n is /dev/ttyS{n-1}, unless the environment variable
-// CARNOVO_COM{n} names another device (a USB cable, a pseudo-terminal).
+// COM n is the device the environment variable CARNOVO_COM{n} names (a USB
+// cable, a pseudo-terminal), else the n-th serial port present, USB
+// adapters first (see comPortOrder).
 //
-// Its own errors (numbers 80xx) name the device and the system's reason.
+// Its own errors (numbers 80xx) name the device and say what to do.
 class MSComm : public QObject, public CommControl {
     Q_OBJECT
 public:
@@ -22,6 +23,7 @@ public:
         InvalidPortNumber = 8002,
         PortAlreadyOpen = 8005,
         OpenFailed = 8010,
+        NoDevice = 8012,
         PortNotOpen = 8018,
         PortLost = 8020,
     };
@@ -56,7 +58,7 @@ public:
     QString Settings() const { return QStringLiteral("9600,n,8,1"); }
     QChar ParityReplace() const { return QLatin1Char('?'); }
 
-    // The device behind a port number.
+    // The device behind a port number; empty when there is none.
     static QString deviceForPort(int port);
 
 signals:
@@ -73,5 +75,6 @@ private:
     int inputLen_ = 0;
     int rThreshold_ = 0;
     QByteArray received_;
+    QString device_; // the one opened last, named when it is lost
     std::optional<QString> lostReason_;
 };

@@ -1,5 +1,7 @@
 #include "common/raised_error.h"
 #include "serial/mscomm.h"
+#include "serial/open_refusal.h"
+#include "serial/port_names.h"
 #include "tests/support/pty.h"
 
 #include <QElapsedTimer>
@@ -73,6 +75,7 @@ TEST_F(SerialPort, ReceiveEventWaitsForTheThresholdButInputTakesEverything) {
 }
 
 TEST_F(SerialPort, FarEndHangingUpClosesThePortAndRaisesOnce) {
+    qunsetenv("CARNOVO_COM2"); // the lost device is named even though COM 2 now means another
     pty.closeMaster();
     pumpEvents(100);
     EXPECT_FALSE(comm.PortOpen());
@@ -103,6 +106,7 @@ TEST_F(SerialPort, APortInUseIsRefused) {
     const RaisedError e = expect_raise([&] { second.setPortOpen(true); });
     EXPECT_EQ(e.number(), MSComm::OpenFailed);
     EXPECT_TRUE(e.description().contains(pty.slavePath())) << e.what();
+    EXPECT_TRUE(e.description().contains("another program is using the port")) << e.what();
     EXPECT_FALSE(second.PortOpen());
     EXPECT_TRUE(comm.PortOpen());
 }
@@ -121,10 +125,55 @@ TEST(SerialControl, BadPortChoicesRaiseAndLeaveItClosed) {
     qunsetenv("CARNOVO_COM4");
     EXPECT_EQ(e.number(), MSComm::OpenFailed);
     EXPECT_EQ(e.source(), "mscomm32");
-    EXPECT_TRUE(e.description().contains("/dev/carnovo-no-such-device")) << e.what();
+    EXPECT_TRUE(e.description().contains("(/dev/carnovo-no-such-device): no such device"))
+        << e.what();
     EXPECT_FALSE(comm.PortOpen());
     EXPECT_EQ(comm.CommID(), -1);
-    EXPECT_EQ(MSComm::deviceForPort(3), "/dev/ttyS2");
+    if (presentPorts().size() < 4) {
+        const RaisedError none = expect_raise([&] { comm.setPortOpen(true); });
+        EXPECT_EQ(none.number(), MSComm::NoDevice);
+        EXPECT_TRUE(none.description().contains("CARNOVO_COM4=")) << none.what();
+    }
+}
+
+TEST(PortNames, UsbAdaptersComeFirstByTheirIdThenOnBoardPortsByName) {
+    const QList<PortDescription> present = {
+        {"ttyS1", "/dev/ttyS1", false, "", ""},
+        {"ttyUSB0", "/dev/ttyUSB0", true, "usb-Prolific_PL2303-if00-port0", ""},
+        {"ttyS0", "/dev/ttyS0", false, "", ""},
+        {"ttyUSB1", "/dev/ttyUSB1", true, "usb-FTDI_FT232R_A1-if00-port0", ""},
+        {"ttyACM1", "/dev/ttyACM1", true, "", ""}, // no by-id link: its name counts
+        {"ttyACM0", "/dev/ttyACM0", true, "", ""},
+    };
+    QStringList order;
+    for (const PortDescription& port : comPortOrder(present))
+        order << port.name;
+    EXPECT_EQ(order, QStringList({"ttyACM0", "ttyACM1", "ttyUSB1", "ttyUSB0", "ttyS0", "ttyS1"}));
+}
+
+TEST(OpenRefusal, TextNamesTheDeviceAndSaysWhatToDo) {
+    using R = OpenRefusal;
+    const QList<PortDescription> none, two = {{"ttyUSB0", "/dev/ttyUSB0", true, "", "FTDI FT232R"},
+                                              {"ttyS0", "/dev/ttyS0", false, "", ""}};
+    const struct {
+        QString device;
+        R refusal;
+        const QList<PortDescription>& ports;
+        QStringList says;
+    } cases[] = {
+        {"", R::NoSuchDevice, none, {"COM 3 has no", "no serial ports", "CARNOVO_COM3=/dev/"}},
+        {"", R::NoSuchDevice, two, {"COM 1 is /dev/ttyUSB0 (FTDI FT232R), COM 2 is /dev/ttyS0."}},
+        {"/dev/gone", R::NoSuchDevice, two, {"(/dev/gone): no such", "COM 2 is", "CARNOVO_COM3="}},
+        {"/dev/ttyS0", R::PermissionDenied, none, {"group uucp", "-aG uucp $USER", "log out"}},
+        {"/dev/ttyS0", R::Busy, none, {"(/dev/ttyS0): another program", "ModemManager"}},
+        {"/dev/ttyS0", R::Other, none, {"COM 3 (/dev/ttyS0): Input/output error"}},
+    };
+    for (const auto& c : cases) {
+        const QString text =
+            refusalText(3, c.device, c.refusal, "Input/output error", "uucp", c.ports);
+        for (const QString& part : c.says)
+            EXPECT_TRUE(text.contains(part)) << text.toStdString() << " / " << part.toStdString();
+    }
 }
 
 } // namespace

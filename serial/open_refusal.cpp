@@ -1,0 +1,80 @@
+#include "serial/open_refusal.h"
+
+#include <QFile>
+#include <cerrno>
+#include <fcntl.h>
+#include <grp.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+constexpr int kComPorts = 4;
+
+OpenRefusal refusalOf(QSerialPort::SerialPortError error, const QByteArray& path) {
+    switch (error) {
+    case QSerialPort::DeviceNotFoundError:
+        return OpenRefusal::NoSuchDevice;
+    case QSerialPort::PermissionError:
+        // Qt reports a port that another program holds (busy, or its lock
+        // file taken) as a permission error too.
+        return faccessat(AT_FDCWD, path.constData(), R_OK | W_OK, AT_EACCESS) != 0 &&
+                       errno == EACCES
+                   ? OpenRefusal::PermissionDenied
+                   : OpenRefusal::Busy;
+    default:
+        return OpenRefusal::Other;
+    }
+}
+
+// The group that owns the device; serial devices usually belong to dialout.
+QString groupOf(const QByteArray& path) {
+    struct stat status {};
+    const group* owner = ::stat(path.constData(), &status) == 0 ? getgrgid(status.st_gid) : nullptr;
+    return owner ? QString::fromLocal8Bit(owner->gr_name) : QStringLiteral("dialout");
+}
+} // namespace
+
+QString refusalText(int comPort, const QString& device, OpenRefusal refusal, const QString& reason,
+                    const QString& group, const QList<PortDescription>& comPorts) {
+    const QString opening = QStringLiteral("Could not open COM %1 (%2): ").arg(comPort).arg(device);
+    switch (refusal) {
+    case OpenRefusal::PermissionDenied:
+        return opening + QStringLiteral("permission denied. The device belongs to the group %1; "
+                                        "your user must be a member of it. Add it with "
+                                        "\"sudo usermod -aG %1 $USER\", then log out and in again.")
+                             .arg(group);
+    case OpenRefusal::Busy:
+        return opening + QStringLiteral("another program is using the port. ModemManager, which "
+                                        "probes newly plugged-in USB serial devices, is a likely "
+                                        "cause: wait a moment and try again, or stop it with "
+                                        "\"sudo systemctl stop ModemManager\".");
+    case OpenRefusal::Other:
+        return opening + reason;
+    case OpenRefusal::NoSuchDevice:
+        break;
+    }
+    QStringList found;
+    for (int n = 1; n <= comPorts.size(); ++n) {
+        const PortDescription& port = comPorts[n - 1];
+        found << QStringLiteral("COM %1 is %2").arg(n).arg(port.location) +
+                     (port.description.isEmpty() ? QString() : " (" + port.description + ")");
+    }
+    return (device.isEmpty() ? QStringLiteral("COM %1 has no device: ").arg(comPort)
+                             : opening + QStringLiteral("no such device. ")) +
+           (found.isEmpty() ? QStringLiteral("no serial ports were found. Plug in the cable, or")
+                            : found.join(", ") + QStringLiteral(". Choose one of these, or")) +
+           QStringLiteral(" name a device for COM %1 with the environment variable CARNOVO_COM%1 "
+                          "(e.g. CARNOVO_COM%1=/dev/ttyUSB0).")
+               .arg(comPort);
+}
+
+QString openFailureText(int comPort, const QString& device, QSerialPort::SerialPortError error,
+                        const QString& reason) {
+    const QByteArray path = QFile::encodeName(device);
+    const OpenRefusal refusal =
+        device.isEmpty() ? OpenRefusal::NoSuchDevice : refusalOf(error, path);
+    const QList<PortDescription> comPorts = refusal == OpenRefusal::NoSuchDevice
+                                                ? comPortOrder(presentPorts()).mid(0, kComPorts)
+                                                : QList<PortDescription>();
+    return refusalText(comPort, device, refusal, reason, groupOf(path), comPorts);
+}

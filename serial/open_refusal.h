@@ -1,0 +1,20 @@
+#pragma once
+
+#include "serial/port_names.h"
+
+#include <QSerialPort>
+
+// Why a port did not open, told apart as far as the user can act on it.
+enum class OpenRefusal { NoSuchDevice, PermissionDenied, Busy, Other };
+
+// The serial control's error text when COM `comPort` does not open: names
+// `device` (empty when COM `comPort` has none) and says what to do. `group`
+// owns the device, `reason` is the system's own words (used for Other), and
+// `comPorts` are the present ports in COM order.
+QString refusalText(int comPort, const QString& device, OpenRefusal refusal, const QString& reason,
+                    const QString& group, const QList<PortDescription>& comPorts);
+
+// The same for a port that QSerialPort failed to open with `error`, looking
+// at the device and the machine's ports for the rest.
+QString openFailureText(int comPort, const QString& device, QSerialPort::SerialPortError error,
+                        const QString& reason);
