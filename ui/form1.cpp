@@ -12,6 +12,7 @@
 #include <QGroupBox>
 #include <QHash>
 #include <QMessageBox>
+#include <QWindow>
 #include <climits>
 #include <optional>
 
@@ -247,6 +248,15 @@ void Form1::closeEvent(QCloseEvent* event) {
     if (sequenceRunning_)
         quitRequested_ = true;
     event->accept();
+}
+
+// Qt's own title bar on Wayland centres the caption over the whole bar and
+// clips it to the room left, so the run of spaces pushes both words out of
+// sight: there the title bar shows them side by side.
+void Form1::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    if (QGuiApplication::platformName() == QLatin1String("wayland"))
+        windowHandle()->setTitle(kCaption.simplified());
 }
 
 void Form1::endProgram() {
