@@ -264,10 +264,9 @@ void Form1::showRaisedError(const RaisedError& error) {
 }
 
 void Form1::parse_as_hex(QByteArray textstring) {
-    const QString text = traffic::hex_text(textstring);
-    if (text.isEmpty())
-        return;
-    listreceived->addItem(text);
+    // The list keeps the bytes and makes their hex text when it shows them.
+    if (!textstring.isEmpty())
+        listreceived->addBytes(textstring);
 }
 
 void Form1::check_packet(const QByteArray& buffer, bool& connected) {

@@ -58,4 +58,28 @@ TEST_F(TrafficLists, FollowTheNewestLineUnlessScrolledBack) {
     EXPECT_EQ(l->topRow(), 57 - 6);
 }
 
+// A Received line is the hex text of its bytes, a Sent line its text.
+TEST_F(TrafficLists, ReadBackEveryLine) {
+    const struct {
+        const char* bytes;
+        const char* text;
+    } exchanges[] = {{"00", "0 "}, {"0F0000F0", "F 0 0 F0 "}, {"F05601B9", "F0 56 1 B9 "}};
+    QStringList received;
+    for (const auto& e : exchanges) {
+        form.parse_as_hex(QByteArray::fromHex(e.bytes));
+        received << e.text;
+    }
+    const QStringList sent{"F0 56  01 B9", "F0 56  01 B9", "F0 56  01 B"};
+    for (const QString& text : sent)
+        list("listsent")->addItem(text);
+
+    for (const auto& [name, lines] : {std::pair{"listreceived", received}, {"listsent", sent}}) {
+        SCOPED_TRACE(name);
+        TrafficList* l = list(name);
+        ASSERT_EQ(l->count(), lines.size());
+        for (int i = 0; i < lines.size(); ++i)
+            EXPECT_EQ(l->line(i), lines[i]);
+    }
+}
+
 } // namespace
