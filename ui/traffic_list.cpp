@@ -1,7 +1,9 @@
 #include "ui/traffic_list.h"
 
 #include "link/traffic.h"
+#include "ui/traffic_list_accessible.h"
 
+#include <QAccessible>
 #include <QKeyEvent>
 #include <QPaintEvent>
 #include <QPainter>
@@ -16,6 +18,7 @@ TrafficList::TrafficList(QWidget* parent) : QAbstractScrollArea(parent) {
     viewport()->setBackgroundRole(QPalette::Base);
     viewport()->setAutoFillBackground(true);
     verticalScrollBar()->setSingleStep(1);
+    installTrafficListAccessibility();
 }
 
 int TrafficList::rowHeight() const {
@@ -54,6 +57,11 @@ void TrafficList::append(QByteArray data, bool hex) {
         bar->setValue(bar->maximum());
     else if (row < topRow() + visibleRows())
         viewport()->update(rowRect(row));
+    if (QAccessible::isActive()) {
+        QAccessibleEvent added(this, QAccessible::ObjectCreated);
+        added.setChild(row);
+        QAccessible::updateAccessibility(&added);
+    }
 }
 
 QString TrafficList::line(int row) const {
@@ -84,6 +92,12 @@ void TrafficList::setCurrentRow(int row) {
         verticalScrollBar()->setValue(current_ - visibleRows() + 1);
     viewport()->update(rowRect(previous));
     viewport()->update(rowRect(current_));
+    // Screen readers read the line the user moves to.
+    if (QAccessible::isActive() && hasFocus() && current_ != previous) {
+        QAccessibleEvent focus(this, QAccessible::Focus);
+        focus.setChild(current_);
+        QAccessible::updateAccessibility(&focus);
+    }
 }
 
 void TrafficList::updateScrollRange() {

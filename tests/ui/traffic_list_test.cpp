@@ -1,6 +1,8 @@
 #include "ui/form1.h"
 #include "ui/traffic_list.h"
 
+#include <QAccessible>
+#include <QLineEdit>
 #include <QScrollBar>
 #include <QTest>
 #include <gtest/gtest.h>
@@ -58,8 +60,9 @@ TEST_F(TrafficLists, FollowTheNewestLineUnlessScrolledBack) {
     EXPECT_EQ(l->topRow(), 57 - 6);
 }
 
-// A Received line is the hex text of its bytes, a Sent line its text.
-TEST_F(TrafficLists, ReadBackEveryLine) {
+// A Received line is the hex text of its bytes, a Sent line its text, read
+// alike by the program and by accessibility clients (one list item a line).
+TEST_F(TrafficLists, ReadBackEveryLineAlsoAsAnAccessibleListItem) {
     const struct {
         const char* bytes;
         const char* text;
@@ -76,9 +79,30 @@ TEST_F(TrafficLists, ReadBackEveryLine) {
     for (const auto& [name, lines] : {std::pair{"listreceived", received}, {"listsent", sent}}) {
         SCOPED_TRACE(name);
         TrafficList* l = list(name);
+        QAccessibleInterface* a = QAccessible::queryAccessibleInterface(l);
+        EXPECT_EQ(a->role(), QAccessible::List);
         ASSERT_EQ(l->count(), lines.size());
-        for (int i = 0; i < lines.size(); ++i)
+        ASSERT_EQ(a->childCount(), lines.size());
+        for (int i = 0; i < lines.size(); ++i) {
             EXPECT_EQ(l->line(i), lines[i]);
+            QAccessibleInterface* item = a->child(i);
+            ASSERT_TRUE(item);
+            EXPECT_EQ(item->role(), QAccessible::ListItem);
+            EXPECT_EQ(item->text(QAccessible::Name), lines[i]);
+            EXPECT_EQ(a->indexOfChild(item), i);
+        }
+    }
+}
+
+TEST_F(TrafficLists, ValueBoxesAreNamedByTheirLabels) {
+    const std::pair<const char*, const char*> boxes[] = {
+        {"rpmtext", "RPM:"},           {"cool_text", "Coolant Temperature:"},
+        {"tps_text", "TPS Voltage:"},  {"cools_text", "Coolant Temp (startup):"},
+        {"IAC_text", "IAC Position:"}, {"battery_text", "Battery Voltage:"}};
+    for (const auto& [box, label] : boxes) {
+        QLineEdit* edit = form.findChild<QLineEdit*>(box);
+        EXPECT_EQ(QAccessible::queryAccessibleInterface(edit)->text(QAccessible::Name), label)
+            << box;
     }
 }
 
