@@ -147,6 +147,7 @@ void Form1::buildControls() {
         containers.insert(QStringLiteral("tab%1").arg(i), SSTab1->addTab(captions[i]));
     SSTab1->strip()->setFont(font());
 
+    QLabel* previousLabel = nullptr;
     for (int i = 0; i < form1::kControlCount; ++i) {
         const form1::Control& c = form1::kControls[i];
         QWidget* widget = makeControl(c, containers.value(c.container));
@@ -165,6 +166,14 @@ void Form1::buildControls() {
         if (c.focusOrder < 0 && c.kind != form1::Kind::Label && c.kind != form1::Kind::Picture)
             widget->setFocusPolicy(Qt::NoFocus);
         widget->raise();
+        // A value box is named by the label right before it, as Qt names
+        // labelled fields; Qt looks for the label among the box's siblings only.
+        if (c.kind == form1::Kind::ValueBox && previousLabel) {
+            previousLabel->setBuddy(widget);
+            if (previousLabel->parentWidget() != widget->parentWidget())
+                widget->setAccessibleName(previousLabel->text());
+        }
+        previousLabel = qobject_cast<QLabel*>(widget);
         containers.insert(c.name, widget);
     }
 
@@ -279,10 +288,9 @@ void Form1::showRaisedError(const RaisedError& error) {
 }
 
 void Form1::parse_as_hex(QByteArray textstring) {
-    const QString text = traffic::hex_text(textstring);
-    if (text.isEmpty())
-        return;
-    listreceived->addItem(text);
+    // The list keeps the bytes and makes their hex text when it shows them.
+    if (!textstring.isEmpty())
+        listreceived->addBytes(textstring);
 }
 
 void Form1::check_packet(const QByteArray& buffer, bool& connected) {

@@ -1,9 +1,14 @@
 #include "ui/traffic_list.h"
 
+#include "link/traffic.h"
+#include "ui/traffic_list_accessible.h"
+
+#include <QAccessible>
 #include <QKeyEvent>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QScrollBar>
+#include <limits>
 
 TrafficList::TrafficList(QWidget* parent) : QAbstractScrollArea(parent) {
     setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
@@ -13,6 +18,7 @@ TrafficList::TrafficList(QWidget* parent) : QAbstractScrollArea(parent) {
     viewport()->setBackgroundRole(QPalette::Base);
     viewport()->setAutoFillBackground(true);
     verticalScrollBar()->setSingleStep(1);
+    installTrafficListAccessibility();
 }
 
 int TrafficList::rowHeight() const {
@@ -27,16 +33,48 @@ int TrafficList::topRow() const {
     return verticalScrollBar()->value();
 }
 
-void TrafficList::addItem(const QString& line) {
+void TrafficList::addItem(const QString& text) {
+    // Sent Data repeats one request text: equal lines share one copy.
+    if (!lines_.empty() && !hex_.back() && QLatin1String(lines_.back()) == text)
+        append(lines_.back(), false);
+    else
+        append(text.toLatin1(), false);
+}
+
+void TrafficList::addBytes(const QByteArray& bytes) {
+    // An exact-size copy: sharing the caller's buffer would keep its spare room.
+    append(QByteArray(bytes.constData(), bytes.size()), true);
+}
+
+void TrafficList::append(QByteArray data, bool hex) {
     QScrollBar* bar = verticalScrollBar();
     const bool following = bar->value() == bar->maximum();
-    lines_.push_back(line.toLatin1());
+    lines_.push_back(std::move(data));
+    hex_.push_back(hex);
     updateScrollRange();
     const int row = count() - 1;
     if (following && bar->value() != bar->maximum())
         bar->setValue(bar->maximum());
     else if (row < topRow() + visibleRows())
         viewport()->update(rowRect(row));
+    if (QAccessible::isActive()) {
+        QAccessibleEvent added(this, QAccessible::ObjectCreated);
+        added.setChild(row);
+        QAccessible::updateAccessibility(&added);
+    }
+}
+
+QString TrafficList::line(int row) const {
+    return text(row, std::numeric_limits<qsizetype>::max());
+}
+
+// The row's text, cut to `characters`; a hex line converts only the bytes
+// needed, each showing as at least two characters.
+QString TrafficList::text(int row, qsizetype characters) const {
+    const QByteArray& data = lines_.at(static_cast<std::size_t>(row));
+    if (!hex_[static_cast<std::size_t>(row)])
+        return QString::fromLatin1(data.left(characters));
+    return traffic::hex_text(data.left(characters / 2 + 1)).left(characters);
 }
 
 QRect TrafficList::rowRect(int row) const {
@@ -54,6 +92,12 @@ void TrafficList::setCurrentRow(int row) {
         verticalScrollBar()->setValue(current_ - visibleRows() + 1);
     viewport()->update(rowRect(previous));
     viewport()->update(rowRect(current_));
+    // Screen readers read the line the user moves to.
+    if (QAccessible::isActive() && hasFocus() && current_ != previous) {
+        QAccessibleEvent focus(this, QAccessible::Focus);
+        focus.setChild(current_);
+        QAccessible::updateAccessibility(&focus);
+    }
 }
 
 void TrafficList::updateScrollRange() {
@@ -96,13 +140,12 @@ void TrafficList::paintEvent(QPaintEvent* event) {
             painter.fillRect(rect, pal.brush(QPalette::Highlight));
         painter.setPen(pal.color(selected ? QPalette::HighlightedText : QPalette::Text));
         painter.drawText(rect.adjusted(2, 0, 0, 0),
-                         Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine,
-                         QString::fromLatin1(lines_[static_cast<std::size_t>(row)].left(fits)));
+                         Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, text(row, fits));
     }
 }
 
 void TrafficList::mousePressEvent(QMouseEvent* event) {
-    const int row = topRow() + event->position().toPoint().y() / rowHeight();
+    const int row = rowAt(event->position().toPoint().y());
     if (row < count())
         setCurrentRow(row);
 }
