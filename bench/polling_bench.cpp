@@ -23,11 +23,8 @@
 
 namespace {
 
-double cpuSeconds() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    auto seconds = [](const timeval& t) { return double(t.tv_sec) + double(t.tv_usec) / 1e6; };
-    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+double seconds(const timeval& t) {
+    return double(t.tv_sec) + double(t.tv_usec) / 1e6;
 }
 
 // How often the process gave up the processor of its own accord: its wake-ups.
@@ -41,8 +38,14 @@ long voluntarySwitches() {
     return 0;
 }
 
+// Processor time in the program's own code and in the kernel on its behalf.
 struct Sample {
-    double cpu = cpuSeconds();
+    rusage usage = [] {
+        rusage u{};
+        getrusage(RUSAGE_SELF, &u);
+        return u;
+    }();
+    double user = seconds(usage.ru_utime), system = seconds(usage.ru_stime), cpu = user + system;
     long switches = voluntarySwitches();
 };
 
@@ -182,6 +185,9 @@ int main(int argc, char** argv) {
     std::printf("  ratio to the limit  %.3f   (target at least 0.98)\n", rate / limit);
     std::printf("  processor time      %.2f %% of one core   (target at most 1.5 %%)\n",
                 100 * (pollEnd.cpu - pollStart.cpu) / wallSpent);
+    std::printf("    in the program    %.2f %%, in the kernel %.2f %%\n",
+                100 * (pollEnd.user - pollStart.user) / wallSpent,
+                100 * (pollEnd.system - pollStart.system) / wallSpent);
     std::printf("  wake-ups            %.1f voluntary context switches a second\n",
                 double(pollEnd.switches - pollStart.switches) / wallSpent);
     std::printf("  longest the window did not respond  %lld ms\n", longestGap);

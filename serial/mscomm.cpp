@@ -5,6 +5,7 @@
 #include "serial/tty_tuning.h"
 
 #include <QMetaObject>
+#include <QSocketNotifier>
 #include <cstring>
 
 namespace {
@@ -22,6 +23,9 @@ MSComm::MSComm(QObject* parent) : QObject(parent) {
     port_.setReadBufferSize(InBufferSize());
     connect(&port_, &QSerialPort::errorOccurred, this, &MSComm::onPortError);
     connect(&port_, &QSerialPort::readyRead, this, &MSComm::OnComm);
+    deafUntilDue_.setSingleShot(true);
+    deafUntilDue_.setTimerType(Qt::PreciseTimer);
+    connect(&deafUntilDue_, &QTimer::timeout, this, &MSComm::listenForThreshold);
 }
 
 QString MSComm::deviceForPort(int port) {
@@ -71,13 +75,36 @@ void MSComm::setPortOpen(bool open) {
     port_.clear(QSerialPort::AllDirections);
     received_.clear();
     tty::requestLowLatency(port_.handle());
-    tty::setReadThreshold(port_.handle(), rThreshold_);
+    setRThreshold(rThreshold_);
 }
 
 void MSComm::setRThreshold(int bytes) {
     rThreshold_ = bytes;
-    if (PortOpen())
-        tty::setReadThreshold(port_.handle(), bytes);
+    if (!PortOpen())
+        return;
+    tty::setReadThreshold(port_.handle(), bytes);
+    listenForThreshold();
+}
+
+// The driver holds bytes back below the threshold, but a line that hands
+// them over one by one (a pseudo-terminal, a USB adapter at low latency)
+// still wakes every listener once a byte. Until the missing bytes can have
+// crossed the line at its speed, the control does not listen at all.
+void MSComm::listenForThreshold() {
+    QSocketNotifier* notifier = nullptr;
+    for (auto* candidate : port_.findChildren<QSocketNotifier*>())
+        if (candidate->type() == QSocketNotifier::Read)
+            notifier = candidate;
+    if (!notifier || !PortOpen())
+        return;
+    const int fd = port_.handle();
+    const int stillToCome = rThreshold_ - int(port_.bytesAvailable()) - tty::bytesWaiting(fd);
+    const int quietMs = int((stillToCome - 1) * tty::byteMs(fd));
+    notifier->setEnabled(quietMs <= 0);
+    if (quietMs > 0)
+        deafUntilDue_.start(quietMs);
+    else
+        deafUntilDue_.stop();
 }
 
 void MSComm::onPortError(QSerialPort::SerialPortError err) {

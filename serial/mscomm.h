@@ -6,6 +6,7 @@
 #include <QByteArray>
 #include <QObject>
 #include <QSerialPort>
+#include <QTimer>
 #include <optional>
 
 // The window's serial control: opens COM 1 to COM 4 by number and moves raw
@@ -67,6 +68,7 @@ signals:
 
 private:
     void onPortError(QSerialPort::SerialPortError error);
+    void listenForThreshold();
     void throwIfLost();
     RaisedError error(int number, const QString& description) const;
 
@@ -74,6 +76,7 @@ private:
     int commPort_ = 1;
     int inputLen_ = 0;
     int rThreshold_ = 0;
+    QTimer deafUntilDue_;
     QByteArray received_;
     QString device_; // the one opened last, named when it is lost
     std::optional<QString> lostReason_;

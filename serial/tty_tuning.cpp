@@ -31,6 +31,18 @@ void requestLowLatency(int fd) {
     (void)ioctl(fd, TIOCSSERIAL, &serial);
 }
 
+int bytesWaiting(int fd) {
+    int count = 0;
+    return ioctl(fd, TIOCINQ, &count) == 0 ? count : 0;
+}
+
+double byteMs(int fd) {
+    termios2 tio{};
+    if (ioctl(fd, TCGETS2, &tio) != 0 || tio.c_ispeed == 0)
+        return 0;
+    return 10 * 1000.0 / tio.c_ispeed;
+}
+
 QByteArray readWaiting(int fd, int& error) {
     QByteArray bytes;
     char chunk[512];

@@ -13,6 +13,13 @@ int setReadThreshold(int fd, int bytes);
 // (FTDI adapters wait 16 ms by default). Drivers that refuse are left alone.
 void requestLowLatency(int fd);
 
+// Bytes waiting in the driver, 0 when it cannot tell.
+int bytesWaiting(int fd);
+
+// Milliseconds one byte takes on the line at its input speed (start bit, 8
+// data bits, stop bit); 0 when the speed is unknown.
+double byteMs(int fd);
+
 // Every byte waiting in the driver, without blocking, also below the read
 // threshold. Sets `error` to the errno when the line is gone (the far end
 // closed), to 0 otherwise.

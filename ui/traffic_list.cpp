@@ -18,6 +18,9 @@ TrafficList::TrafficList(QWidget* parent) : QAbstractScrollArea(parent) {
     viewport()->setBackgroundRole(QPalette::Base);
     viewport()->setAutoFillBackground(true);
     verticalScrollBar()->setSingleStep(1);
+    // The bar moves with every line; it paints all its pixels, so what lies
+    // behind it (the frames, the tab) need not be painted again each time.
+    verticalScrollBar()->setAttribute(Qt::WA_OpaquePaintEvent);
     installTrafficListAccessibility();
 }
 
@@ -118,8 +121,9 @@ void TrafficList::changeEvent(QEvent* event) {
         updateScrollRange();
 }
 
-void TrafficList::scrollContentsBy(int, int) {
-    viewport()->update();
+// The rows still in view move as pixels; only the rows scrolled in are painted.
+void TrafficList::scrollContentsBy(int, int dy) {
+    viewport()->scroll(0, dy * rowHeight());
 }
 
 void TrafficList::paintEvent(QPaintEvent* event) {
@@ -133,14 +137,14 @@ void TrafficList::paintEvent(QPaintEvent* event) {
     // are laid out, which keeps repaints cheap with long exchanges.
     const int narrowest = std::max(1, fontMetrics().horizontalAdvance(QLatin1Char(' ')));
     const int fits = viewport()->width() / narrowest + 2;
+    const int ascent = fontMetrics().ascent();
     for (int row = first; row < last; ++row) {
         const QRect rect = rowRect(row);
         const bool selected = row == current_;
         if (selected)
             painter.fillRect(rect, pal.brush(QPalette::Highlight));
         painter.setPen(pal.color(selected ? QPalette::HighlightedText : QPalette::Text));
-        painter.drawText(rect.adjusted(2, 0, 0, 0),
-                         Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, text(row, fits));
+        painter.drawText(QPoint(rect.left() + 2, rect.top() + ascent), text(row, fits));
     }
 }
 
