@@ -11,51 +11,29 @@ TEST(Frames, RequestTextHasTwoSpacesBeforeTheMode) {
 }
 
 TEST(HexText, GroupsWithoutLeadingZerosEachFollowedByASpace) {
-    QByteArray exchange = bytes({0xF0, 0x56, 0x01, 0xB9, 0xF0, 0x95, 0x01});
-    exchange.append(64, '\0');
-    const struct {
-        QByteArray input;
-        QString text;
-    } cases[] = {
-        {{}, ""},
-        {bytes({0x00, 0x01, 0x0F, 0x10, 0xF0, 0xFF}), "0 1 F 10 F0 FF "},
-        {exchange, "F0 56 1 B9 F0 95 1 " + QString("0 ").repeated(64)},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(traffic::hex_text(c.input), c.text);
+    const QByteArray exchange = QByteArray::fromHex("F05601B9F09501") + QByteArray(64, '\0');
+    EXPECT_EQ(traffic::hex_text({}), "");
+    EXPECT_EQ(traffic::hex_text(bytes({0x00, 0x01, 0x0F, 0x10, 0xF0, 0xFF})), "0 1 F 10 F0 FF ");
+    EXPECT_EQ(traffic::hex_text(exchange), "F0 56 1 B9 F0 95 1 " + QString("0 ").repeated(64));
 }
 
-TEST(ReplyHeader, JudgedOnPositionsFiveToSevenOnly) {
-    const QByteArray lead = bytes({0xF0, 0x56, 0x01, 0xB9});
-    const struct {
-        QByteArray buffer;
-        bool accepted;
-    } cases[] = {
-        {lead + bytes({0xF0, 0x95, 0x01}), true},
-        {bytes({0, 0, 0, 0, 0xF0, 0x95, 0x01, 0x00, 0x12}), true},
-        {lead + bytes({0xF0, 0x95, 0x02}), false},
-        {lead + bytes({0xF0, 0x95}), false},
-        {bytes({0xF0, 0x95, 0x01}), false},
-        {bytes({0, 0xF0, 0x56, 0x01, 0xB9, 0xF0, 0x95, 0x01}), false},
+// The reply header counts only at positions 5 to 7; the chatter frame only as
+// the whole buffer.
+TEST(Judging, ReplyHeaderAndChatterFrame) {
+    // clang-format off
+    const struct { const char* hex; bool header, chatter; } cases[] = {
+        {"F05601B9F09501", true, false},     {"00000000F0950100", true, false},
+        {"F05601B9F09502", false, false},    {"F05601B9F095", false, false},
+        {"F09501", false, false},            {"00F05601B9F09501", false, false},
+        {"F055BB", false, true},             {"00F055BB", false, false},
+        {"F055BB00", false, false},          {"F055", false, false},
     };
-    for (const auto& c : cases)
-        EXPECT_EQ(traffic::has_reply_header(c.buffer), c.accepted)
-            << traffic::hex_text(c.buffer).toStdString();
-}
-
-TEST(ChatterFrame, OnlyTheWholeBufferCounts) {
-    const struct {
-        QByteArray buffer;
-        bool chatter;
-    } cases[] = {
-        {bytes({0xF0, 0x55, 0xBB}), true},
-        {bytes({0x00, 0xF0, 0x55, 0xBB}), false},
-        {bytes({0xF0, 0x55, 0xBB, 0x00}), false},
-        {bytes({0xF0, 0x55}), false},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(traffic::is_chatter_frame(c.buffer), c.chatter)
-            << traffic::hex_text(c.buffer).toStdString();
+    // clang-format on
+    for (const auto& c : cases) {
+        const QByteArray buffer = QByteArray::fromHex(c.hex);
+        EXPECT_EQ(traffic::has_reply_header(buffer), c.header) << c.hex;
+        EXPECT_EQ(traffic::is_chatter_frame(buffer), c.chatter) << c.hex;
+    }
 }
 
 } // namespace

@@ -4,7 +4,6 @@
 
 #include <cstdio>
 #include <gtest/gtest.h>
-#include <set>
 #include <vector>
 
 namespace {
@@ -25,32 +24,24 @@ TEST(Mode1Decode, AllZeroAndAllFullFrames) {
               (mode1::Texts{"6375", "151.25" + kDeg, "151.25" + kDeg, "5", "255", "26"}));
 }
 
+// Each value from its own byte, and from no other: a byte of 37 elsewhere
+// changes nothing.
 TEST(Mode1Decode, EachValueFromItsOwnByte) {
     using enum mode1::Value;
-    const struct {
-        mode1::Value which;
-        int position, byte;
-        QString text;
-    } cases[] = {
-        {EngineSpeed, 11, 32, "800"},
-        {Coolant, 7, 26, "-20.5" + kDeg},
-        {Coolant, 7, 53, "-0.25" + kDeg},
-        {Coolant, 7, 54, "0.5" + kDeg},
-        {CoolantAtStart, 8, 1, "-39.25" + kDeg},
-        {ThrottleVolts, 9, 1, "0.0196078431372549"},
-        {ThrottleVolts, 9, 26, "0.509803921568627"},
+    // clang-format off
+    const struct { mode1::Value which; int position, byte; QString text; } cases[] = {
+        {EngineSpeed, 11, 32, "800"},        {IdleAirControl, 25, 200, "200"},
+        {Coolant, 7, 26, "-20.5" + kDeg},    {Coolant, 7, 53, "-0.25" + kDeg},
+        {Coolant, 7, 54, "0.5" + kDeg},      {CoolantAtStart, 8, 1, "-39.25" + kDeg},
+        {ThrottleVolts, 9, 1, "0.0196078431372549"}, {ThrottleVolts, 9, 26, "0.509803921568627"},
         {ThrottleVolts, 9, 36, "0.705882352941176"}, // 5 / 255 first, then times the byte
         {ThrottleVolts, 9, 128, "2.50980392156863"},
-        {IdleAirControl, 25, 200, "200"},
-        {Battery, 34, 125, "12"}, // ties go to the even number
-        {Battery, 34, 126, "13"},
-        {Battery, 34, 135, "14"},
-        {Battery, 34, 5, "0"},
-        {Battery, 34, 15, "2"},
+        {Battery, 34, 125, "12"}, {Battery, 34, 126, "13"}, {Battery, 34, 135, "14"}, // ties to even
+        {Battery, 34, 5, "0"},    {Battery, 34, 15, "2"},
     };
+    // clang-format on
     for (const auto& c : cases)
-        EXPECT_EQ(mode1::decode(frame_with(c.position, c.byte), kC)[c.which], c.text)
-            << "position " << c.position << " byte " << c.byte;
+        EXPECT_EQ(mode1::decode(frame_with(c.position, c.byte, 37), kC)[c.which], c.text) << c.byte;
 }
 
 // Rounds to 15 significant digits the independent way: through printf's %g.
@@ -68,10 +59,10 @@ TEST(Mode1Decode, EveryByteGivesAPlainRoundedNumber) {
             {texts[mode1::ThrottleVolts], (5.0 / 255.0) * b},
         };
         for (const auto& [text, exact] : doubles) {
-            SCOPED_TRACE("byte " + std::to_string(b) + " text " + text.toStdString());
             EXPECT_FALSE(text.contains('e') || text.endsWith('.') || text.startsWith('.') ||
-                         text.startsWith("-.") || (text.contains('.') && text.endsWith('0')));
-            EXPECT_EQ(text.toDouble(), rounded15(exact));
+                         text.startsWith("-.") || (text.contains('.') && text.endsWith('0')))
+                << text.toStdString();
+            EXPECT_EQ(text.toDouble(), rounded15(exact)) << text.toStdString();
         }
     }
 }
@@ -82,19 +73,9 @@ TEST(Mode1Decode, DecimalSeparatorFollowsTheLocale) {
     EXPECT_EQ(mode1::decode(frame_with(9, 128), german)[mode1::ThrottleVolts], "2,50980392156863");
 }
 
-TEST(Mode1Decode, OnlySixPositionsMatter) {
-    const std::vector<std::int32_t> base(67, 100);
-    const auto reference = mode1::decode(base, kC);
-    const std::set<int> used{7, 8, 9, 11, 25, 34};
-    for (int pos = 1; pos <= 67; ++pos)
-        EXPECT_EQ(mode1::decode(frame_with(pos, 37, 100), kC) != reference, used.count(pos) == 1)
-            << "position " << pos;
-}
-
 TEST(Mode1Decode, RefusesDataThatIsNotSixtySevenBytes) {
-    const std::vector<std::int32_t> bad[] = {
-        {}, std::vector<std::int32_t>(68, 0), frame_with(34, 256), frame_with(1, -1)};
-    for (const auto& data : bad)
+    for (const auto& data :
+         {std::vector<std::int32_t>(68, 0), frame_with(34, 256), frame_with(1, -1)})
         EXPECT_THROW(mode1::decode(data, kC), RaisedError) << data.size();
 }
 

@@ -4,12 +4,10 @@
 #include <sys/ioctl.h>
 
 #include <fcntl.h>
-#include <fstream>
 #include <future>
 #include <gtest/gtest.h>
 #include <numeric>
 #include <poll.h>
-#include <sstream>
 #include <unistd.h>
 
 namespace {
@@ -18,6 +16,7 @@ using Bytes = std::vector<std::uint8_t>;
 using namespace std::chrono;
 const Bytes kRequest{0xF0, 0x56, 0x01, 0xB9};
 const Bytes kChatter{0xF0, 0x55, 0xBB};
+const Bytes kEchoAndHeader{0xF0, 0x56, 0x01, 0xB9, 0xF0, 0x95, 0x01};
 
 // The program's end of the line: the pty slave in raw mode at a given speed.
 class ProgramSide {
@@ -63,59 +62,27 @@ private:
     int fd_;
 };
 
-ecmsim::Options quick(ecmsim::Scenario scenario = ecmsim::Scenario::Normal) {
+ecmsim::Options quick(const char* scenario = "normal") {
     ecmsim::Options o;
-    o.scenario = scenario;
+    o.scenario = *ecmsim::scenarioFromName(scenario);
     o.responseDelayMs = 1;
     return o;
-}
-
-TEST(EcmSimulator, SilentAtAWrongLineSpeedUnlessToldOtherwise) {
-    for (bool check : {true, false}) {
-        ecmsim::Options o = quick();
-        o.checkLineSpeed = check;
-        ecmsim::Simulator sim(o);
-        sim.start();
-        ProgramSide line(sim.devicePath(), 9600);
-        EXPECT_EQ(line.exchange(3, 200).empty(), check);
-        EXPECT_EQ(sim.stats().lastBaudSeen, 9600u);
-    }
-}
-
-TEST(EcmSimulator, EachOpenIsAFreshSessionEvenAfterClosingMidReply) {
-    ecmsim::Simulator sim(quick());
-    sim.start();
-    {
-        ProgramSide line(sim.devicePath());
-        EXPECT_EQ(line.exchange(3), kChatter);
-        line.send(kRequest);
-        EXPECT_EQ(line.read(10).size(), 10u);
-    }
-    std::this_thread::sleep_for(milliseconds(150));
-    ProgramSide again(sim.devicePath());
-    EXPECT_EQ(again.exchange(3), kChatter); // nothing of the cut-off reply
-    EXPECT_EQ(sim.stats().sessions, 2);
 }
 
 // What each scenario sends: a whole exchange starts with the echo and the
 // reply header and carries a valid checksum.
 TEST(EcmSimulator, FaultScenarioBytes) {
-    struct Case {
-        const char* name;
-        Bytes first;
-        std::vector<std::size_t> laterSizes;
-    } cases[] = {
-        {"normal", kChatter, {71, 71, 71}},
-        {"stray-before-chatter", {0x00, 0xF0, 0x55, 0xBB}, {71}},
-        {"stray-after-chatter", {0xF0, 0x55, 0xBB, 0x00}, {71}},
-        {"short-reply", kChatter, {70, 70}},
-        {"stop-after", kChatter, {71, 71, 0}},
-        {"glued-junk", kChatter, {73, 73}},
+    // clang-format off
+    const struct { const char* name; Bytes first; std::vector<std::size_t> laterSizes; } cases[] = {
+        {"normal", kChatter, {71, 71, 71}},     {"stray-before-chatter", {0x00, 0xF0, 0x55, 0xBB}, {71}},
+        {"short-reply", kChatter, {70, 70}},    {"stray-after-chatter", {0xF0, 0x55, 0xBB, 0x00}, {71}},
+        {"stop-after", kChatter, {71, 71, 0}},  {"glued-junk", kChatter, {73, 73}},
         {"pause-after", kChatter, {71, 71, 0, 71}}, // the last request comes after the pause
     };
+    // clang-format on
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        ecmsim::Options o = quick(*ecmsim::scenarioFromName(c.name));
+        ecmsim::Options o = quick(c.name);
         o.pollLimit = 2;
         o.pauseMs = 110;
         ecmsim::Simulator sim(o);
@@ -128,11 +95,9 @@ TEST(EcmSimulator, FaultScenarioBytes) {
             const Bytes got = line.read(std::min<std::size_t>(size, 71));
             EXPECT_EQ(got.size(), size);
             EXPECT_TRUE(line.read(1, 60).empty());
-            if (size >= 71) {
-                EXPECT_EQ(Bytes(got.begin(), got.begin() + 7),
-                          (Bytes{0xF0, 0x56, 0x01, 0xB9, 0xF0, 0x95, 0x01}));
-                EXPECT_EQ(std::accumulate(got.begin() + 4, got.begin() + 71, 0) % 256, 0);
-            }
+            EXPECT_TRUE(size < 71 ||
+                        (Bytes(got.begin(), got.begin() + 7) == kEchoAndHeader &&
+                         std::accumulate(got.begin() + 4, got.begin() + 71, 0) % 256 == 0));
         }
     }
 }
@@ -140,15 +105,13 @@ TEST(EcmSimulator, FaultScenarioBytes) {
 // Never faster than the link, in bunches where a USB adapter makes them, and a
 // babbling line never forms the chatter frame.
 TEST(EcmSimulator, PacedAtTheLinksRate) {
-    const struct {
-        const char* scenario;
-        std::size_t bytes;
-        int minReads, maxReads, slackBytes;
-    } cases[] = {
+    // clang-format off
+    const struct { const char* scenario; std::size_t bytes; int minReads, maxReads, slackBytes; } cases[] = {
         {"normal", 71, 1, 71, 10}, {"usb-bunches", 71, 2, 4, 66}, {"babble", 200, 1, 200, 100}};
+    // clang-format on
     for (const auto& c : cases) {
         SCOPED_TRACE(c.scenario);
-        ecmsim::Options o = quick(*ecmsim::scenarioFromName(c.scenario));
+        ecmsim::Options o = quick(c.scenario);
         o.responseDelayMs = 0;
         o.bunchMs = 40; // 87 ms of exchange in 2 to 4 bunches
         ecmsim::Simulator sim(o);
@@ -188,25 +151,6 @@ TEST(EcmSimulator, StopsPromptlyWhileNobodyReadsAFullLine) {
     const bool prompt = stopped.wait_for(milliseconds(300)) == std::future_status::ready;
     line.read(1 << 20, 200); // lets a stuck simulator go
     EXPECT_TRUE(prompt);
-}
-
-TEST(EcmSimulator, TranscriptRecordsBothDirectionsAndASummary) {
-    const std::string path = testing::TempDir() + "carnovo-transcript.txt";
-    {
-        ecmsim::Options o = quick();
-        o.transcriptPath = path;
-        ecmsim::Simulator sim(o);
-        sim.start();
-        ProgramSide line(sim.devicePath());
-        line.exchange(3);
-        line.exchange(71);
-    }
-    std::stringstream text;
-    text << std::ifstream(path).rdbuf();
-    for (const char* expected : {"program -> ECM: F0 56 01 B9", "ECM -> program: F0 55 BB\n",
-                                 "ECM -> program: F0 56 01 B9 F0 95 01", "requests seen 2",
-                                 "replies sent 1", "8192 baud 8N1"})
-        EXPECT_NE(text.str().find(expected), std::string::npos) << expected << "\n" << text.str();
 }
 
 } // namespace

@@ -22,27 +22,15 @@ struct Expected {
 };
 
 const QString kStatusTip = "Displays the connection status.";
+// clang-format off
 const Expected kWindow[] = {
     {"framain", "SSTab1_tab0", {6, 27, 494, 257}, "Settings", ""},
-    {"txtdescription",
-     "framain",
-     {8, 24, 249, 41},
-     "This program will attempt to establish a connection between your computers serial port to "
-     "your vehicles ALDL connection port.  ",
-     ""},
+    {"txtdescription", "framain", {8, 24, 249, 41}, "This program will attempt to establish a connection between your computers serial port to your vehicles ALDL connection port.  ", ""},
     {"fraserial", "framain", {8, 80, 249, 57}, "Serial Port", ""},
-    {"txtserial",
-     "fraserial",
-     {8, 16, 169, 33},
-     "Select the serial port that you are using to connect to your vehicle",
-     ""},
+    {"txtserial", "fraserial", {8, 16, 169, 33}, "Select the serial port that you are using to connect to your vehicle", ""},
     {"comport", "fraserial", {176, 24, 65, 21}, "", "Select a COM port."},
     {"Frame1", "framain", {8, 152, 249, 57}, "Baud Rate", ""},
-    {"txt_baud",
-     "Frame1",
-     {8, 16, 169, 33},
-     "Set the serial baud rate.  Currently only 8192 is supported.",
-     ""},
+    {"txt_baud", "Frame1", {8, 16, 169, 33}, "Set the serial baud rate.  Currently only 8192 is supported.", ""},
     {"cbox_baud", "Frame1", {176, 24, 65, 21}, "", "8192 set by default."},
     {"Frame2", "framain", {5, 219, 214, 29}, "", ""},
     {"txtstatus", "Frame2", {6, 9, 113, 15}, "Connection status: ", kStatusTip},
@@ -59,11 +47,7 @@ const Expected kWindow[] = {
     {"Coolant", "frame_sensor", {3, 45, -1, 0}, "Coolant Temperature:", ""},
     {"cool_text", "frame_sensor", {116, 43, 50, 18}, "", "Coolant Temperature (degrees)"},
     {"Coolant_startup", "frame_sensor", {3, 67, -1, 0}, "Coolant Temp (startup):", ""},
-    {"cools_text",
-     "frame_sensor",
-     {116, 64, 50, 18},
-     "",
-     "Coolant Temperature (degrees at startup)"},
+    {"cools_text", "frame_sensor", {116, 64, 50, 18}, "", "Coolant Temperature (degrees at startup)"},
     {"tps_lbl", "frame_sensor", {2, 87, 109, 14}, "TPS Voltage:", ""},
     {"tps_text", "frame_sensor", {116, 85, 50, 18}, "", ""},
     {"IAC_lbl", "frame_sensor", {4, 109, -1, 0}, "IAC Position:", ""},
@@ -77,6 +61,7 @@ const Expected kWindow[] = {
     {"Label2", "SSTab1_tab4", {329, 80, 155, 58}, "*", ""},
     {"Label3", "SSTab1_tab4", {327, 153, 160, 19}, "*", ""},
 };
+// clang-format on
 
 QString captionOf(QWidget* w) {
     if (auto* g = qobject_cast<QGroupBox*>(w))
@@ -205,30 +190,6 @@ TEST_F(Window, AboutPictureIsShownUnscaledAndCutByTheTabEdge) {
     EXPECT_EQ(picture->pixmap().size(), QSize(295, 275));
     EXPECT_EQ(picture->frameWidth(), 2);
     EXPECT_EQ(picture->geometry().bottom() + 1 - control("SSTab1")->height(), 16);
-}
-
-TEST_F(Window, LogAndStatusRoutines) {
-    auto* received = control<TrafficList>("listreceived");
-    form.parse_as_hex(QByteArray());
-    form.parse_as_hex(QByteArray::fromHex("F05601B9"));
-    ASSERT_EQ(received->count(), 1); // no line for an empty buffer
-    EXPECT_EQ(received->line(0), "F0 56 1 B9 ");
-
-    auto* status = control<QLabel>("lblconnected");
-    const struct {
-        const char* hex;
-        bool connected;
-        const char* caption;
-    } steps[] = {{"F05601B9F095", false, "Not Connected"},
-                 {"F05601B9F09501", true, "Connected"},
-                 {"F05601B9F09502", false, "Connected"}};
-    for (const auto& step : steps) {
-        bool connected = !step.connected;
-        form.check_packet(QByteArray::fromHex(step.hex), connected);
-        EXPECT_EQ(std::pair(connected, status->text()),
-                  std::pair(step.connected, QString(step.caption)))
-            << step.hex;
-    }
 }
 
 } // namespace
