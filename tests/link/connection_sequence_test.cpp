@@ -130,21 +130,9 @@ struct Bench : aldl::SequenceWindow, aldl::SequencePort, aldl::TickClock {
     }
 };
 
-TEST(Sequence, AWholeRunPollsWithOneRequestPerExchange) {
-    Bench b;
-    b.answers = {{0, {{40, kChatter}}}, {1, {{90, exchange(31)}}}, {2, {{90, exchange(32)}}}};
-    b.decodesLeft = 2;
-    EXPECT_FALSE(b.run());
-    EXPECT_EQ(b.portCalls,
-              (std::vector<std::string>{"InputLen=0", "CommPort=3", "open", "baud=8192"}));
-    EXPECT_EQ(b.decoded, (std::vector<int>{31, 32}));
-    EXPECT_EQ(b.sent, QStringList(2, "F0 56  01 B9")); // the first request is not listed
-    EXPECT_EQ(b.caption, kConnected);
-    EXPECT_TRUE(b.warnings.isEmpty() && b.violations.empty());
-}
-
-// A pass wakes when the bytes still missing are all there, or at a window
-// event; each pass of the chatter wait logs the whole buffer.
+// Open, 8192 baud, chatter, one exchange: a pass wakes when the bytes still
+// missing are all there, or at a window event; each pass of the chatter wait
+// logs the whole buffer.
 TEST(Sequence, WaitsAskForTheBytesStillMissingAndLogTheWholeBufferEachPass) {
     Bench b;
     b.answers = {{0, {{10, bytes({0xF0})}, {30, bytes({0x55})}, {50, bytes({0xBB})}}},
@@ -155,6 +143,10 @@ TEST(Sequence, WaitsAskForTheBytesStillMissingAndLogTheWholeBufferEachPass) {
     EXPECT_EQ(b.received,
               (QStringList{"F0 ", "F0 ", "F0 55 ", "F0 55 BB ", traffic::hex_text(exchange(40))}));
     EXPECT_EQ(b.thresholds, (std::vector<int>{3, 2, 2, 1, 71, 41}));
+    EXPECT_EQ(b.portCalls,
+              (std::vector<std::string>{"InputLen=0", "CommPort=3", "open", "baud=8192"}));
+    EXPECT_EQ(b.sent, QStringList("F0 56  01 B9")); // the first request is not listed
+    EXPECT_EQ(std::pair(b.requests, b.caption), std::pair(2, kConnected));
 
     Bench babble; // once the buffer cannot become the chatter frame, wake per bunch
     babble.answers = {{0, {{10, bytes({0x00, 0xF0, 0x55, 0xBB})}}}};
@@ -220,30 +212,13 @@ TEST(Sequence, EachFailureWarnsOnceAndClosesThePort) {
 TEST(Sequence, PollingDecodesOnlyTheJudgedReply) {
     QByteArray bad = exchange(34);
     bad[5] = 0x11;
-    const struct {
-        const char* name;
-        Answers answers; // requests 1 to 4
-        std::vector<int> decoded;
-    } cases[] = {
-        {"junk glued to each reply",
-         {{1, {{90, exchange(31) + bytes({0xF0, 0x95})}}},
-          {2, {{90, exchange(32) + bytes({1, 2})}}},
-          {3, {{90, exchange(33) + bytes({0})}}},
-          {4, {{90, exchange(34)}}}},
-         {31, 32, 33, 34}},
-        {"stray bytes ahead of the echo",
-         {{1, {{90, exchange(31)}}},
-          {2, {{1, bytes({0xF0, 0x95, 0x01})}, {90, exchange(32)}}},
-          {3, {{1, bytes({0x5A})}, {90, exchange(33)}}},
-          {4, {{90, exchange(34)}}}},
-         {31, 32, 33, 34}},
-        {"short and bad exchanges are skipped",
-         {{1, {{90, exchange(31)}}},
-          {2, {{90, exchange(32).left(70)}}},
-          {3, {{90, bad}}},
-          {4, {{90, exchange(35)}}}},
-         {31, 35}},
+    // clang-format off
+    const struct { const char* name; Answers answers; std::vector<int> decoded; } cases[] = {
+        {"junk glued to each reply", {{1, {{90, exchange(31) + bytes({0xF0, 0x95})}}}, {2, {{90, exchange(32) + bytes({1, 2})}}}, {3, {{90, exchange(33)}}}}, {31, 32, 33}},
+        {"stray bytes ahead of the echo", {{1, {{90, exchange(31)}}}, {2, {{1, bytes({0xF0, 0x95, 0x01})}, {90, exchange(32)}}}, {3, {{1, bytes({0x5A})}, {90, exchange(33)}}}}, {31, 32, 33}},
+        {"short and bad exchanges are skipped", {{1, {{90, exchange(31)}}}, {2, {{90, exchange(32).left(70)}}}, {3, {{90, bad}}}, {4, {{90, exchange(35)}}}}, {31, 35}},
     };
+    // clang-format on
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         Bench b;
@@ -294,28 +269,17 @@ TEST(Sequence, RandomLinesNeverShowAWrongValueOrAFalseConnected) {
             QByteArray ex = exchange(pick(256));
             const std::int64_t after = 5 + pick(150);
             const int split = pick(72);
+            // clang-format off
             switch (pick(8)) {
-            case 0: // junk glued to the reply's end
-                b.answers[n] = {{after, ex + noise(1 + pick(3))}};
-                break;
-            case 1: // short
-                b.answers[n] = {{after, ex.left(pick(71))}};
-                break;
-            case 2: // a bad header
-                ex[4 + pick(3)] = char(pick(256));
-                b.answers[n] = {{after, ex}};
-                break;
-            case 3: // noise ahead
-                b.answers[n] = {{1 + pick(4), noise(1 + pick(6))}, {after, ex}};
-                break;
-            case 4: // silence
-                break;
-            case 5: // too late: lands in a later exchange
-                b.answers[n] = {{2000 + pick(3000), ex}};
-                break;
-            default: // in two parts
-                b.answers[n] = {{after, ex.left(split)}, {after + pick(40), ex.mid(split)}};
+            case 0: b.answers[n] = {{after, ex + noise(1 + pick(3))}}; break; // junk glued to the reply's end
+            case 1: b.answers[n] = {{after, ex.left(pick(71))}}; break;        // short
+            case 2: ex[4 + pick(3)] = char(pick(256)); b.answers[n] = {{after, ex}}; break; // a bad header
+            case 3: b.answers[n] = {{1 + pick(4), noise(1 + pick(6))}, {after, ex}}; break; // noise ahead
+            case 4: break;                                                        // silence
+            case 5: b.answers[n] = {{2000 + pick(3000), ex}}; break; // too late: lands in a later exchange
+            default: b.answers[n] = {{after, ex.left(split)}, {after + pick(40), ex.mid(split)}}; // in two parts
             }
+            // clang-format on
         }
         for (int e = 0; e < 100; ++e)
             b.windowEvents.insert(1000 + pick(200000));

@@ -5,7 +5,9 @@
 #include "tests/support/pty.h"
 
 #include <QSignalSpy>
+#include <asm/termbits.h>
 #include <gtest/gtest.h>
+#include <sys/ioctl.h>
 
 namespace {
 
@@ -34,7 +36,12 @@ protected:
     MSComm comm;
 };
 
-TEST_F(SerialPort, AFreshPortHoldsNothingAndEveryByteValueSurvivesBothWays) {
+TEST_F(SerialPort, AFreshRawLineHoldsNothingAndEveryByteValueSurvivesBothWays) {
+    termios2 tio{};
+    ASSERT_EQ(ioctl(pty.masterFd(), TCGETS2, &tio), 0); // the master sees the slave's settings
+    EXPECT_EQ(std::tuple(tio.c_ospeed, tio.c_cflag & (CSIZE | PARENB | CSTOPB | CRTSCTS)),
+              std::tuple(9600u, tcflag_t(CS8)));
+    EXPECT_FALSE(tio.c_iflag & (IXON | IXOFF | ICRNL) || tio.c_lflag & (ECHO | ICANON));
     QTest::qWait(50);
     EXPECT_EQ(comm.Input(), "");
     EXPECT_EQ(pty.read(5), "stale"); // echoed while the line was not yet raw
@@ -112,30 +119,25 @@ TEST(SerialControl, BadPortChoicesRaiseAndLeaveItClosed) {
 }
 
 TEST(PortNames, UsbAdaptersComeFirstByTheirIdThenOnBoardPortsByName) {
+    // clang-format off
     const QList<PortDescription> present = {
-        {"ttyS1", "/dev/ttyS1", false, "", ""},
-        {"ttyUSB0", "/dev/ttyUSB0", true, "usb-Prolific_PL2303-if00-port0", ""},
-        {"ttyS0", "/dev/ttyS0", false, "", ""},
-        {"ttyUSB1", "/dev/ttyUSB1", true, "usb-FTDI_FT232R_A1-if00-port0", ""},
-        {"ttyACM1", "/dev/ttyACM1", true, "", ""}, // no by-id link: its name counts
-        {"ttyACM0", "/dev/ttyACM0", true, "", ""},
+        {"ttyS1", "/dev/ttyS1", false, "", ""},   {"ttyUSB0", "/dev/ttyUSB0", true, "usb-Prolific_PL2303-if00-port0", ""},
+        {"ttyS0", "/dev/ttyS0", false, "", ""},   {"ttyUSB1", "/dev/ttyUSB1", true, "usb-FTDI_FT232R_A1-if00-port0", ""},
+        {"ttyACM1", "/dev/ttyACM1", true, "", ""}, {"ttyACM0", "/dev/ttyACM0", true, "", ""}, // no by-id link: the name counts
     };
+    // clang-format on
     QStringList order;
     for (const PortDescription& port : comPortOrder(present))
         order << port.name;
-    EXPECT_EQ(order, QStringList({"ttyACM0", "ttyACM1", "ttyUSB1", "ttyUSB0", "ttyS0", "ttyS1"}));
+    EXPECT_EQ(order.join(' '), "ttyACM0 ttyACM1 ttyUSB1 ttyUSB0 ttyS0 ttyS1");
 }
 
 TEST(OpenRefusal, TextNamesTheDeviceAndSaysWhatToDo) {
     using R = OpenRefusal;
     const QList<PortDescription> none, two = {{"ttyUSB0", "/dev/ttyUSB0", true, "", "FTDI FT232R"},
                                               {"ttyS0", "/dev/ttyS0", false, "", ""}};
-    const struct {
-        QString device;
-        R refusal;
-        const QList<PortDescription>& ports;
-        QStringList says;
-    } cases[] = {
+    // clang-format off
+    const struct { QString device; R refusal; const QList<PortDescription>& ports; QStringList says; } cases[] = {
         {"", R::NoSuchDevice, none, {"COM 3 has no", "no serial ports", "CARNOVO_COM3=/dev/"}},
         {"", R::NoSuchDevice, two, {"COM 1 is /dev/ttyUSB0 (FTDI FT232R), COM 2 is /dev/ttyS0."}},
         {"/dev/gone", R::NoSuchDevice, two, {"(/dev/gone): no such", "COM 2 is", "CARNOVO_COM3="}},
@@ -143,6 +145,7 @@ TEST(OpenRefusal, TextNamesTheDeviceAndSaysWhatToDo) {
         {"/dev/ttyS0", R::Busy, none, {"(/dev/ttyS0): another program", "ModemManager"}},
         {"/dev/ttyS0", R::Other, none, {"COM 3 (/dev/ttyS0): Input/output error"}},
     };
+    // clang-format on
     for (const auto& c : cases) {
         const QString text =
             refusalText(3, c.device, c.refusal, "Input/output error", "uucp", c.ports);

@@ -15,11 +15,16 @@ public:
     PtyPair() : master_(posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK)) {
         grantpt(master_);
         unlockpt(master_);
+        slavePath_ = QString::fromLocal8Bit(ptsname(master_));
     }
     ~PtyPair() { closeMaster(); }
-    QString slavePath() const { return QString::fromLocal8Bit(ptsname(master_)); }
+    const QString& slavePath() const { return slavePath_; }
     int masterFd() const { return master_; }
-    void closeMaster() { ::close(master_); }
+    void closeMaster() {
+        if (master_ >= 0)
+            ::close(master_);
+        master_ = -1;
+    }
     void write(const QByteArray& bytes) {
         EXPECT_EQ(::write(master_, bytes.constData(), size_t(bytes.size())), bytes.size());
     }
@@ -35,4 +40,5 @@ public:
 
 private:
     int master_;
+    QString slavePath_;
 };
