@@ -1,8 +1,5 @@
 #include "sensors/mode1_decoder.h"
 
-#include "common/raised_error.h"
-
-#include <cstdio>
 #include <gtest/gtest.h>
 #include <vector>
 
@@ -42,41 +39,6 @@ TEST(Mode1Decode, EachValueFromItsOwnByte) {
     // clang-format on
     for (const auto& c : cases)
         EXPECT_EQ(mode1::decode(frame_with(c.position, c.byte, 37), kC)[c.which], c.text) << c.byte;
-}
-
-// Rounds to 15 significant digits the independent way: through printf's %g.
-double rounded15(double v) {
-    char buf[40];
-    std::snprintf(buf, sizeof buf, "%.15g", v);
-    return std::strtod(buf, nullptr);
-}
-
-TEST(Mode1Decode, EveryByteGivesAPlainRoundedNumber) {
-    for (int b = 0; b < 256; ++b) {
-        const auto texts = mode1::decode(std::vector<std::int32_t>(67, b), kC);
-        const std::pair<QString, double> doubles[] = {
-            {texts[mode1::Coolant].chopped(1), b * 0.75 - 40},
-            {texts[mode1::ThrottleVolts], (5.0 / 255.0) * b},
-        };
-        for (const auto& [text, exact] : doubles) {
-            EXPECT_FALSE(text.contains('e') || text.endsWith('.') || text.startsWith('.') ||
-                         text.startsWith("-.") || (text.contains('.') && text.endsWith('0')))
-                << text.toStdString();
-            EXPECT_EQ(text.toDouble(), rounded15(exact)) << text.toStdString();
-        }
-    }
-}
-
-TEST(Mode1Decode, DecimalSeparatorFollowsTheLocale) {
-    const QLocale german(QLocale::German, QLocale::Germany);
-    EXPECT_EQ(mode1::decode(frame_with(7, 26), german)[mode1::Coolant], "-20,5" + kDeg);
-    EXPECT_EQ(mode1::decode(frame_with(9, 128), german)[mode1::ThrottleVolts], "2,50980392156863");
-}
-
-TEST(Mode1Decode, RefusesDataThatIsNotSixtySevenBytes) {
-    for (const auto& data :
-         {std::vector<std::int32_t>(68, 0), frame_with(34, 256), frame_with(1, -1)})
-        EXPECT_THROW(mode1::decode(data, kC), RaisedError) << data.size();
 }
 
 } // namespace

@@ -1,21 +1,8 @@
-#include "link/frames.h"
 #include "link/traffic.h"
 
-#include "tests/support/bytes.h"
 #include <gtest/gtest.h>
 
 namespace {
-
-TEST(Frames, RequestTextHasTwoSpacesBeforeTheMode) {
-    EXPECT_EQ(frames::request_text(), "F0 56  01 B9");
-}
-
-TEST(HexText, GroupsWithoutLeadingZerosEachFollowedByASpace) {
-    const QByteArray exchange = QByteArray::fromHex("F05601B9F09501") + QByteArray(64, '\0');
-    EXPECT_EQ(traffic::hex_text({}), "");
-    EXPECT_EQ(traffic::hex_text(bytes({0x00, 0x01, 0x0F, 0x10, 0xF0, 0xFF})), "0 1 F 10 F0 FF ");
-    EXPECT_EQ(traffic::hex_text(exchange), "F0 56 1 B9 F0 95 1 " + QString("0 ").repeated(64));
-}
 
 // The reply header counts only at positions 5 to 7; the chatter frame only as
 // the whole buffer.
