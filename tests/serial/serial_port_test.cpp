@@ -30,7 +30,6 @@ protected:
     void SetUp() override {
         qputenv("CARNOVO_COM2", pty.slavePath().toLocal8Bit());
         pty.write("stale"); // reached the device while it was closed: nobody's
-        comm.setInputLen(0);
         comm.setCommPort(2);
         comm.setPortOpen(true);
     }
@@ -63,11 +62,9 @@ TEST_F(SerialPort, AFreshRawLineHoldsNothingAndEveryByteValueSurvivesBothWays) {
 TEST_F(SerialPort, ReceiveEventWaitsForTheThresholdButInputTakesEverything) {
     QSignalSpy events(&comm, &MSComm::OnComm);
     comm.setRThreshold(5);
-    const struct {
-        const char* bytes;
-        int events;
-        const char* input;
-    } steps[] = {{"abcd", 0, ""}, {"e", 1, "abcde"}, {"fg", 1, "fg"}};
+    // clang-format off
+    const struct { const char* bytes; int events; const char* input; } steps[] = {{"abcd", 0, ""}, {"e", 1, "abcde"}, {"fg", 1, "fg"}};
+    // clang-format on
     for (const auto& step : steps) {
         pty.write(step.bytes);
         QTest::qWait(50);

@@ -4,6 +4,7 @@
 #include "serial/mscomm.h"
 #include <QDeadlineTimer>
 #include <QTest>
+#include <future>
 #include <gtest/gtest.h>
 #include <numeric>
 
@@ -105,6 +106,23 @@ TEST(EcmSimulator, PacedAtTheLinksRate) {
         EXPECT_TRUE(line.bunches >= c.minBunches && line.bunches <= c.maxBunches) << line.bunches;
         EXPECT_FALSE(got.contains(kChatter));
     }
+}
+
+// stop() returns promptly while the line is full and nobody reads it.
+TEST(EcmSimulator, StopsPromptlyWhileNobodyReadsAFullLine) {
+    ecmsim::Simulator sim(quick("normal"));
+    sim.start();
+    ProgramSide line(sim.devicePath());
+    for (int fd = 3; fd < 1024; ++fd) // the simulator's end of the line, filled up
+        if (char name[64]; ptsname_r(fd, name, sizeof name) == 0 && sim.devicePath() == name)
+            for (int round = 0; round < 5; ++round, std::this_thread::sleep_for(milliseconds(20)))
+                while (::write(fd, QByteArray(4096, 0).constData(), 4096) > 0) {
+                }
+    line.comm.Output(kRequest); // the chatter frame finds no room: no event loop reads
+    std::this_thread::sleep_for(milliseconds(50));
+    auto stopped = std::async(std::launch::async, [&] { sim.stop(); });
+    EXPECT_EQ(stopped.wait_for(milliseconds(300)), std::future_status::ready);
+    line.read(1 << 20, 200); // lets a stuck simulator go
 }
 
 } // namespace

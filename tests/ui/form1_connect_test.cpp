@@ -117,12 +117,7 @@ TEST_P(CleanValues, TheBoxesShowOnlyTheEcmsValuesAndQuitEndsSilently) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Simulator, CleanValues,
-                         ::testing::Values("normal", "glued-junk", "usb-bunches", "noise"),
-                         [](const auto& info) {
-                             std::string name = info.param;
-                             std::erase(name, '-');
-                             return name;
-                         });
+                         ::testing::Values("normal", "glued-junk", "usb-bunches", "noise"));
 
 // A quiet ECM (ignition off, a loose pin): "Not Connected" about 2 s after its
 // last reply, "Connected" again when it answers; the values stay.
@@ -141,9 +136,8 @@ TEST_F(Connect, TheStatusFollowsAQuietEcm) {
             return droppedAfter >= 0 && status() == "Connected";
         },
         10000);
-    EXPECT_EQ(ended, Ended::ByTheTest);
+    EXPECT_TRUE(ended == Ended::ByTheTest && !values().first().isEmpty());
     EXPECT_TRUE(droppedAfter > 1500 && droppedAfter < 3000) << droppedAfter;
-    EXPECT_FALSE(values().first().isEmpty());
 }
 
 // The space bar or Enter after a click on Connect presses Connect again,
@@ -188,8 +182,7 @@ TEST_F(Connect, AWarningThenAQuitAskedForWhileItWasOpen) {
 TEST_F(Connect, APulledCableShowsTheErrorAndNotConnected) {
     startEcm("hang-up-after");
     EXPECT_EQ(connectAndWatch([] { return false; }, 10000), Ended::ByItself);
-    EXPECT_EQ(boxes.size(), 1);
-    EXPECT_TRUE(boxes.join("").startsWith("3 Carnovo: Run-time error '8020'"))
+    EXPECT_TRUE(boxes.size() == 1 && boxes[0].startsWith("3 Carnovo: Run-time error '8020'"))
         << boxes.join("").toStdString();
     EXPECT_EQ(std::tuple(status(), ending.count(), form.serialControl().PortOpen()),
               std::tuple(QString("Not Connected"), 0, false));

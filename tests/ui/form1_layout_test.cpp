@@ -153,14 +153,6 @@ TEST_F(Window, FontsAndColours) {
     EXPECT_EQ(control("listreceived")->palette().color(QPalette::Text), QColor(255, 0, 0));
 }
 
-// The user cannot type more than 5 characters into a value box either.
-TEST_F(Window, ValueBoxesTakeFiveCharacters) {
-    auto* box = control<QLineEdit>("battery_text");
-    QTest::keyClicks(box, "123456");
-    EXPECT_EQ(box->text(), "12345");
-    EXPECT_EQ(box->alignment() & Qt::AlignHorizontal_Mask, Qt::AlignLeft);
-}
-
 // Screen readers name each value box by its label.
 TEST_F(Window, ValueBoxesAreNamedByTheirLabels) {
     // clang-format off
