@@ -6,6 +6,7 @@
 
 #include <QMetaObject>
 #include <QSocketNotifier>
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -74,6 +75,7 @@ void MSComm::setPortOpen(bool open) {
     // while it was closed belong to nobody.
     port_.clear(QSerialPort::AllDirections);
     received_.clear();
+    sinceOutput_.invalidate();
     tty::requestLowLatency(port_.handle());
     setRThreshold(rThreshold_);
 }
@@ -88,8 +90,10 @@ void MSComm::setRThreshold(int bytes) {
 
 // The driver holds bytes back below the threshold, but a line that hands
 // them over one by one (a pseudo-terminal, a USB adapter at low latency)
-// still wakes every listener once a byte. Until the missing bytes can have
-// crossed the line at its speed, the control does not listen at all.
+// still wakes every listener once a byte. Until the bytes asked for can have
+// crossed the line, the control does not listen at all: not before the last
+// of them could follow the bytes already here, less a USB frame, nor
+// before it could follow the last write.
 void MSComm::listenForThreshold() {
     QSocketNotifier* notifier = nullptr;
     for (auto* candidate : port_.findChildren<QSocketNotifier*>())
@@ -97,9 +101,16 @@ void MSComm::listenForThreshold() {
             notifier = candidate;
     if (!notifier || !PortOpen())
         return;
+    constexpr double kUsbFrameMs = 1;
     const int fd = port_.handle();
-    const int stillToCome = rThreshold_ - int(port_.bytesAvailable()) - tty::bytesWaiting(fd);
-    const int quietMs = int((stillToCome - 1) * tty::byteMs(fd));
+    const double byteMs = tty::byteMs(fd);
+    const qint64 waiting = received_.size() + port_.bytesAvailable() + tty::bytesWaiting(fd);
+    const double afterWaiting = (rThreshold_ - waiting - 1) * byteMs - kUsbFrameMs;
+    const double afterOutput =
+        sinceOutput_.isValid()
+            ? (takenSinceOutput_ + rThreshold_ - 1) * byteMs - double(sinceOutput_.elapsed())
+            : 0;
+    const int quietMs = waiting >= rThreshold_ ? 0 : int(std::max(afterWaiting, afterOutput));
     notifier->setEnabled(quietMs <= 0);
     if (quietMs > 0)
         deafUntilDue_.start(quietMs);
@@ -136,6 +147,8 @@ void MSComm::Output(const QByteArray& bytes) {
     throwIfLost();
     port_.write(bytes);
     port_.flush();
+    sinceOutput_.start();
+    takenSinceOutput_ = 0;
 }
 
 QByteArray MSComm::Input() {
@@ -149,6 +162,7 @@ QByteArray MSComm::Input() {
     throwIfLost();
     const QByteArray bytes = inputLen_ > 0 ? received_.left(inputLen_) : received_;
     received_.remove(0, bytes.size());
+    takenSinceOutput_ += bytes.size();
     return bytes;
 }
 

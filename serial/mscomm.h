@@ -4,6 +4,7 @@
 #include "serial/comm_control.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QObject>
 #include <QSerialPort>
 #include <QTimer>
@@ -77,6 +78,8 @@ private:
     int inputLen_ = 0;
     int rThreshold_ = 0;
     QTimer deafUntilDue_;
+    QElapsedTimer sinceOutput_;
+    qint64 takenSinceOutput_ = 0;
     QByteArray received_;
     QString device_; // the one opened last, named when it is lost
     std::optional<QString> lostReason_;
