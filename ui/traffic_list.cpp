@@ -121,9 +121,8 @@ void TrafficList::changeEvent(QEvent* event) {
         updateScrollRange();
 }
 
-// The rows still in view move as pixels; only the rows scrolled in are painted.
-void TrafficList::scrollContentsBy(int, int dy) {
-    viewport()->scroll(0, dy * rowHeight());
+void TrafficList::scrollContentsBy(int, int) {
+    viewport()->update();
 }
 
 void TrafficList::paintEvent(QPaintEvent* event) {
