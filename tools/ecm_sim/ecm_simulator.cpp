@@ -37,6 +37,11 @@ const std::map<std::string, Scenario> kScenarios{
     {"usb-bunches", Scenario::UsbBunches},
     {"babble", Scenario::Babble},
     {"pause-after", Scenario::PauseAfter},
+    {"flipped-bit", Scenario::FlippedBit},
+    {"lost-byte", Scenario::LostByte},
+    {"doubled-byte", Scenario::DoubledByte},
+    {"pause-in-reply", Scenario::PauseInReply},
+    {"repeated-chatter", Scenario::RepeatedChatter},
 };
 
 } // namespace
@@ -58,6 +63,8 @@ Simulator::Simulator(Options options) : options_(std::move(options)), rng_(optio
         if (position < 4 || position > 66 || value < 0 || value > 255)
             throw std::invalid_argument("fixed bytes must be positions 4 to 66, values 0 to 255");
     }
+    if (options_.every < 1 || options_.position < 1 || options_.position > kReplyLength)
+        throw std::invalid_argument("damage wants every 1 or more, a position 1 to 67");
 }
 
 Simulator::~Simulator() {
@@ -208,6 +215,10 @@ void Simulator::answer() {
             chatter.push_back(0x00);
         send(chatter, delay, glued ? 2 : 1);
         bump(&Stats::chatterSent);
+        if (scenario == Scenario::RepeatedChatter) {
+            send(kChatter, std::chrono::milliseconds(20));
+            bump(&Stats::chatterSent);
+        }
         return;
     }
 
@@ -222,22 +233,9 @@ void Simulator::answer() {
         return;
     }
 
-    std::vector<std::uint8_t> exchange = kRequest; // the one-wire bus echoes the request
-    std::vector<std::uint8_t> reply = makeReply();
-    if (scenario == Scenario::WrongHeader)
-        reply[2] = 0x02;
-    if (scenario == Scenario::WrongChecksum)
-        reply[kReplyLength - 1] = static_cast<std::uint8_t>(reply[kReplyLength - 1] + 1);
-    if (scenario == Scenario::ShortReply)
-        reply.pop_back();
-    exchange.insert(exchange.end(), reply.begin(), reply.end());
-    // Junk on the heels of the last byte, so the program never sees the exchange end alone.
-    const bool glued = scenario == Scenario::GluedJunk;
-    for (int i = 0; glued && i < 2; ++i)
-        exchange.push_back(static_cast<std::uint8_t>(nextRandom()));
-    send(exchange,
-         scenario == Scenario::LateReply ? std::chrono::milliseconds(options_.replyAfterMs) : delay,
-         glued ? 3 : 1);
+    sendExchange(makeReply(), scenario == Scenario::LateReply
+                                  ? std::chrono::milliseconds(options_.replyAfterMs)
+                                  : delay);
     ++repliesThisSession_;
     bump(&Stats::repliesSent);
     pauseIfDue();
@@ -247,6 +245,40 @@ void Simulator::answer() {
             b = static_cast<std::uint8_t>(nextRandom());
         send(noise, std::chrono::milliseconds(2));
     }
+}
+
+// The echoed request and the reply, with the scenario's damage.
+void Simulator::sendExchange(std::vector<std::uint8_t> reply, std::chrono::milliseconds delay) {
+    const Scenario scenario = options_.scenario;
+    if (scenario == Scenario::WrongHeader)
+        reply[2] = 0x02;
+    if (scenario == Scenario::WrongChecksum)
+        reply[kReplyLength - 1] = static_cast<std::uint8_t>(reply[kReplyLength - 1] + 1);
+    if (scenario == Scenario::ShortReply)
+        reply.pop_back();
+    const bool damaged = (repliesThisSession_ + 1) % options_.every == 0;
+    const auto at = reply.begin() + options_.position - 1;
+    if (damaged && scenario == Scenario::FlippedBit)
+        *at ^= 0x80;
+    if (damaged && scenario == Scenario::LostByte)
+        reply.erase(at);
+    if (damaged && scenario == Scenario::DoubledByte)
+        reply.insert(at, *at);
+
+    std::vector<std::uint8_t> exchange = kRequest; // the one-wire bus echoes the request
+    exchange.insert(exchange.end(), reply.begin(), reply.end());
+    if (damaged && scenario == Scenario::PauseInReply) {
+        const auto split =
+            exchange.begin() + static_cast<long>(kRequest.size()) + options_.position;
+        send({exchange.begin(), split}, delay);
+        send({split, exchange.end()}, std::chrono::milliseconds(options_.pauseMs));
+        return;
+    }
+    // Junk on the heels of the last byte, so the program never sees the exchange end alone.
+    const bool glued = scenario == Scenario::GluedJunk;
+    for (int i = 0; glued && i < 2; ++i)
+        exchange.push_back(static_cast<std::uint8_t>(nextRandom()));
+    send(exchange, delay, glued ? 3 : 1);
 }
 
 void Simulator::pauseIfDue() {

@@ -33,6 +33,12 @@ enum class Scenario {
     UsbBunches,         // bytes handed over every `bunchMs`, like a USB adapter's latency timer
     Babble,             // after the first request, random bytes at full rate, never a chatter frame
     PauseAfter,         // silent for `pauseMs` after `pollLimit` replies, then answers again
+    // Every `every`th reply is damaged at reply position `position` (1-based):
+    FlippedBit,      // its top bit flipped, the checksum left as it was
+    LostByte,        // that byte never sent: 70 bytes in the exchange
+    DoubledByte,     // that byte sent twice: 72 bytes in the exchange
+    PauseInReply,    // silent for `pauseMs` after that byte
+    RepeatedChatter, // the chatter frame twice, 20 ms apart
 };
 
 std::optional<Scenario> scenarioFromName(const std::string& name);
@@ -45,6 +51,8 @@ struct Options {
     int pollLimit = 0;
     int bunchMs = 16;
     int pauseMs = 0;
+    int every = 20;
+    int position = 11;
     // Answer only while the line runs at 8192 baud, 8 data bits, no parity, 1 stop bit.
     bool checkLineSpeed = true;
     // Fixed values for reply positions 4 to 66 (1-based).
@@ -98,6 +106,7 @@ private:
     bool lineOk();
     bool receive();
     void pauseIfDue();
+    void sendExchange(std::vector<std::uint8_t> reply, std::chrono::milliseconds delay);
     void babble();
     void send(const std::vector<std::uint8_t>& bytes, std::chrono::milliseconds delay,
               std::size_t lastBurst = 1);

@@ -87,7 +87,14 @@ int main(int argc, char** argv) {
         {"scenario", "Fault scenario: " + scenarios + ".", "name", "normal"},
         {"reply-after", "late-reply: replies start <ms> after the request.", "ms", "0"},
         {"polls", "stop-after, hang-up-after, pause-after: answer <n> polls first.", "n", "0"},
-        {"pause-ms", "pause-after: stay silent for <ms>, then answer again.", "ms", "0"},
+        {"pause-ms", "pause-after, pause-in-reply: stay silent for <ms>, then answer again.", "ms",
+         "0"},
+        {"every",
+         "flipped-bit, lost-byte, doubled-byte, pause-in-reply: damage every <n>th reply "
+         "(default 20).",
+         "n", "20"},
+        {"pos", "The reply byte (1 to 67) those scenarios damage or pause after (default 11).", "p",
+         "11"},
         {"bunch-ms", "usb-bunches: hand bytes over every <ms> (default 16).", "ms", "16"},
         {"any-speed", "Answer whatever line speed the program set."},
         {"set", "Fix reply byte <pos> (4 to 66) at <value>, e.g. --set 11=255.", "pos=value"},
@@ -107,6 +114,8 @@ int main(int argc, char** argv) {
     options.pollLimit = intValue(parser, "polls");
     options.pauseMs = intValue(parser, "pause-ms");
     options.bunchMs = intValue(parser, "bunch-ms");
+    options.every = intValue(parser, "every");
+    options.position = intValue(parser, "pos");
     options.checkLineSpeed = !parser.isSet("any-speed");
     options.coolantStartDegrees = parser.value("coolant-start").toDouble();
     options.transcriptPath = parser.value("transcript").toStdString();
