@@ -6,6 +6,23 @@
 #include <algorithm>
 
 namespace aldl {
+namespace {
+
+// Where the exchange starts: at the buffer's start when the reply header is
+// in its place, else behind stray bytes at the echoed request followed by the
+// header; -1 while neither is in.
+qsizetype exchangeStart(const QByteArray& buffer) {
+    static const QByteArray echoAndHeader =
+        frames::toBytes(frames::kMode1Request) + frames::toBytes(frames::kMode1ReplyHeader);
+    return traffic::has_reply_header(buffer) ? 0 : buffer.indexOf(echoAndHeader);
+}
+
+// Milliseconds that `bytes` take on the wire at 8192 baud, 10 bits a byte.
+std::int64_t wireMs(qsizetype bytes) {
+    return (bytes * 10 * 1000 + kBaud - 1) / kBaud;
+}
+
+} // namespace
 
 void ConnectionSequence::run() {
     const int portNumber = window_.portNumber();
@@ -21,17 +38,33 @@ void ConnectionSequence::run() {
     sendRequest(true);
     const std::int64_t deadline = clock_.tick() + kReplyTimeoutMs;
     QByteArray buffer;
-    if (!readUntil(buffer, frames::kExchangeLength, deadline))
+    const qsizetype start = findExchange(buffer, deadline);
+    if (start < 0)
         return fail(kNoDataPrompt, kNoDataTitle);
 
     window_.parse_as_hex(buffer);
+    const QByteArray exchange = buffer.mid(start);
     bool connected = false;
-    window_.check_packet(buffer, connected);
+    window_.check_packet(exchange, connected);
     if (!connected)
         return fail(kBadDataPrompt, kBadDataTitle);
     accepted();
-    decode(buffer);
+    // A right header starts polling, but only a whole, unchanged reply is shown.
+    if (traffic::has_valid_checksum(exchange))
+        decode(exchange);
     poll();
+}
+
+// The first exchange: 71 bytes within the deadline, or more when stray bytes
+// (a repeated chatter frame, noise) came ahead of the echoed request.
+// Returns where the exchange starts, or -1 when it did not come whole in time.
+qsizetype ConnectionSequence::findExchange(QByteArray& buffer, std::int64_t deadline) {
+    if (!readUntil(buffer, frames::kExchangeLength, deadline))
+        return -1;
+    const qsizetype start = std::max<qsizetype>(0, exchangeStart(buffer));
+    if (start > 0 && !readUntil(buffer, start + frames::kExchangeLength, deadline))
+        return -1;
+    return start;
 }
 
 // The first request goes out unlisted; then every pass logs the whole buffer
@@ -85,32 +118,58 @@ void ConnectionSequence::watchLink() {
     }
 }
 
+// Reads one polling exchange, skipping stray bytes (noise, the late tail of an
+// earlier exchange) ahead of the echoed request. Until the reply header is in,
+// the reply deadline stands, as slow ECMs answer late; after it, a silence of
+// more than kByteGapMs ends the exchange, so a lost byte costs one exchange.
+// Returns where the exchange starts (0 when no header came).
+qsizetype ConnectionSequence::readExchange(QByteArray& buffer, std::int64_t deadline) {
+    const qsizetype headerEnd = frames::kReplyHeaderPosition + 2;
+    qsizetype start = -1;
+    std::int64_t quietAfter = deadline;
+    for (;;) {
+        const qsizetype need = std::max<qsizetype>(start, 0) + frames::kExchangeLength;
+        const std::int64_t now = clock_.tick();
+        if (buffer.size() >= need || now > deadline || (start >= 0 && now > quietAfter))
+            break;
+        // Before the header: wake when it could be in, then when the whole
+        // exchange could; after it: when the rest is in, or the line went quiet.
+        const qsizetype missing = start < 0 && buffer.size() < headerEnd ? headerEnd - buffer.size()
+                                                                         : need - buffer.size();
+        waitForBytes(int(missing), std::min(deadline, quietAfter));
+        const QByteArray got = port_.input();
+        if (got.isEmpty())
+            continue;
+        buffer += got;
+        if (start < 0)
+            start = exchangeStart(buffer);
+        // Allow the missing bytes their time on the wire and an adapter's
+        // hand-over delay, but never less than the gap a reply may pause for.
+        if (start >= 0)
+            quietAfter =
+                clock_.tick() +
+                std::max(wireMs(start + frames::kExchangeLength - buffer.size()) + kHandOverSlackMs,
+                         kByteGapMs);
+    }
+    return std::max<qsizetype>(start, 0);
+}
+
 // One request per exchange: sending on every pass would flood the link, and
 // decoding whatever happened to arrive would show partial, shifted replies.
+// Only a reply whose header and checksum are right is shown, keeps the status
+// "Connected" and counts as an answer.
 void ConnectionSequence::poll() {
-    const QByteArray echoAndHeader =
-        frames::toBytes(frames::kMode1Request) + frames::toBytes(frames::kMode1ReplyHeader);
     QByteArray buffer;
     for (;;) {
         window_.yield();
         sendRequest(true);
         const std::int64_t deadline = clock_.tick() + kReplyTimeoutMs;
         buffer.clear();
-        readUntil(buffer, frames::kExchangeLength, deadline);
-
-        // Stray bytes on the line (noise, the tail of an earlier reply) ahead of
-        // the echoed request would push the reply off its place, in this
-        // exchange and every later one: skip them and take the exchange behind.
-        qsizetype start = 0;
-        if (buffer.size() >= frames::kExchangeLength && !traffic::has_reply_header(buffer)) {
-            start = std::max<qsizetype>(0, buffer.indexOf(echoAndHeader));
-            if (start > 0)
-                readUntil(buffer, start + frames::kExchangeLength, deadline);
-        }
+        const qsizetype start = readExchange(buffer, deadline);
         window_.parse_as_hex(buffer);
         const QByteArray exchange = buffer.mid(start);
         bool connected = false;
-        if (exchange.size() >= frames::kExchangeLength)
+        if (traffic::has_valid_checksum(exchange))
             window_.check_packet(exchange, connected);
         if (connected) {
             accepted();

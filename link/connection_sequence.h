@@ -61,6 +61,11 @@ public:
 inline constexpr std::int32_t kBaud = 8192;
 inline constexpr std::int64_t kChatterTimeoutMs = 15000;
 inline constexpr std::int64_t kReplyTimeoutMs = 2000;
+// In polling, once the reply header is in, a longer silence before the
+// exchange is whole means a byte was lost: the exchange is over.
+inline constexpr std::int64_t kByteGapMs = 50;
+// How late a USB adapter may hand over bytes already received.
+inline constexpr std::int64_t kHandOverSlackMs = 20;
 // Once the chatter wait's buffer can no longer become the chatter frame,
 // nothing read later changes the outcome: a babbling line wakes it per bunch.
 inline constexpr int kHopelessChatterThreshold = 64;
@@ -85,6 +90,8 @@ public:
 private:
     bool awaitChatter();
     bool readUntil(QByteArray& buffer, qsizetype length, std::int64_t deadline);
+    qsizetype findExchange(QByteArray& buffer, std::int64_t deadline);
+    qsizetype readExchange(QByteArray& buffer, std::int64_t deadline);
     void waitForBytes(int missing, std::int64_t deadline);
     void accepted();
     void watchLink();

@@ -5,8 +5,8 @@
 #include <array>
 #include <cstdint>
 
-// The fixed frames of the ALDL link. The program never assembles a frame or
-// computes a checksum: it only sends and recognises these byte sequences.
+// The fixed frames of the ALDL link. The program never assembles a frame: it
+// sends and recognises these byte sequences, and checks a reply's checksum.
 namespace frames {
 
 inline constexpr std::array<std::uint8_t, 4> kMode1Request{0xF0, 0x56, 0x01, 0xB9};

@@ -19,6 +19,15 @@ bool has_reply_header(const QByteArray& buffer) {
     return buffer.mid(frames::kReplyHeaderPosition - 1, header.size()) == header;
 }
 
+bool has_valid_checksum(const QByteArray& exchange) {
+    if (exchange.size() < frames::kExchangeLength)
+        return false;
+    unsigned sum = 0;
+    for (char c : exchange.mid(frames::kLeadingBytes, frames::kReplyLength))
+        sum += static_cast<unsigned char>(c);
+    return sum % 256 == 0;
+}
+
 bool is_chatter_frame(const QByteArray& buffer) {
     return buffer == frames::toBytes(frames::kChatterFrame);
 }

@@ -17,11 +17,30 @@ const QByteArray kChatter = frames::toBytes(frames::kChatterFrame);
 const QString kConnected = "Connected", kNotConnected = "Not Connected";
 
 // The echoed request and a reply whose engine-speed byte (reply position 11)
-// is `rpmByte`, to tell replies apart. The checksum is never checked.
+// is `rpmByte`, to tell replies apart, with a right checksum.
 QByteArray exchange(int rpmByte) {
     QByteArray reply = frames::toBytes(frames::kMode1ReplyHeader) + QByteArray(64, 0x20);
     reply[10] = char(rpmByte);
+    reply[66] = char(0x100 - (0xF0 + 0x95 + 0x01 + 62 * 0x20 + rpmByte) % 0x100);
     return frames::toBytes(frames::kMode1Request) + reply;
+}
+
+// The same exchange with one reply byte (1-based reply position `pos`) damaged.
+// A bit flip leaves the checksum as it was; an 8-bit sum misses one
+// reordering in 256, so a lost or doubled byte is drawn where the sum shows it.
+QByteArray damaged(const QByteArray& ex, char kind, int pos, int bit = 7) {
+    for (int p = pos;; p = p % frames::kReplyLength + 1) {
+        QByteArray out = ex;
+        const int i = frames::kLeadingBytes + p - 1;
+        if (kind == 'f')
+            out[i] = char(out[i] ^ (1 << bit));
+        else if (kind == 'l')
+            out.remove(i, 1);
+        else
+            out.insert(i, out[i]);
+        if (!traffic::has_valid_checksum(out))
+            return out;
+    }
 }
 
 struct EndOfTest {};
@@ -41,6 +60,8 @@ struct Bench : aldl::SequenceWindow, aldl::SequencePort, aldl::TickClock {
     bool eventAtEachDeadline = false;
     std::vector<std::string> portCalls;
     std::vector<int> thresholds, decoded;
+    std::vector<std::int64_t> requestTimes;
+    std::set<QByteArray> sentWhole; // when set, the only replies that may be decoded
     QStringList sent, received, warnings;
     QString caption = kNotConnected;
     QByteArray judged;
@@ -64,6 +85,7 @@ struct Bench : aldl::SequenceWindow, aldl::SequencePort, aldl::TickClock {
     void setRThreshold(int bytes) override { thresholds.push_back(threshold = bytes); }
     void output(const QByteArray& b) override {
         EXPECT_EQ(b, frames::toBytes(frames::kMode1Request));
+        requestTimes.push_back(now);
         for (const auto& [after, data] : answers[requests])
             inFlight.insert({now + after, data});
         ++requests;
@@ -94,7 +116,8 @@ struct Bench : aldl::SequenceWindow, aldl::SequencePort, aldl::TickClock {
         for (std::int32_t v : d)
             frame += char(v);
         if (!frame.startsWith(frames::toBytes(frames::kMode1ReplyHeader)) ||
-            frame != judged.mid(frames::kLeadingBytes, frames::kReplyLength))
+            frame != judged.mid(frames::kLeadingBytes, frames::kReplyLength) ||
+            (!sentWhole.empty() && !sentWhole.count(frame)))
             violations.push_back("decoded " + traffic::hex_text(frame).toStdString());
         decoded.push_back(d[10]);
         if (--decodesLeft == 0)
@@ -146,7 +169,8 @@ TEST(Sequence, WaitsAskForTheBytesStillMissingAndLogTheWholeBufferEachPass) {
 // How the first exchange ends: in time, or with one warning and the port
 // closed. The chatter deadline is read before the first request goes out, the
 // reply deadline after the second; a tick equal to a deadline is still in time
-// (a window event wakes a pass at exactly that tick).
+// (a window event wakes a pass at exactly that tick). Stray bytes ahead of the
+// echo are skipped; a right header starts polling, a right checksum decodes.
 TEST(Sequence, TheFirstExchangeInTimeOrOneWarningAndThePortClosed) {
     QByteArray wrongHeader = exchange(32);
     wrongHeader[6] = 0x02;
@@ -161,6 +185,8 @@ TEST(Sequence, TheFirstExchangeInTimeOrOneWarningAndThePortClosed) {
         {100, QByteArray::fromHex("F055BB00"), 90, exchange(32), false, timedOut},
         {100, {}, 90, exchange(32), false, timedOut},      {100, kChatter, 90, exchange(32).left(70), false, noData},
         {100, kChatter, 90, {}, false, noData},            {100, kChatter, 90, wrongHeader, false, aldl::kBadDataPrompt + " / " + aldl::kBadDataTitle},
+        {100, kChatter, 90, kChatter + exchange(32), false, ""}, {100, kChatter, 90, "\x00" + exchange(32), false, ""},
+        {100, kChatter, 90, damaged(exchange(32), 'f', 11), false, ""}, {100, kChatter, 90, kChatter + exchange(32).left(70), false, noData},
     };
     // clang-format on
     for (const auto& c : cases) {
@@ -170,10 +196,15 @@ TEST(Sequence, TheFirstExchangeInTimeOrOneWarningAndThePortClosed) {
         b.answers = {{0, {{c.chatterAfter, c.chatter}}}, {1, {{c.replyAfter, c.reply}}}};
         b.eventAtEachDeadline = c.eventAtDeadline;
         b.decodesLeft = 1;
+        b.yieldsLeft = 300;
         EXPECT_EQ(b.run(), !c.warning.isEmpty());
         EXPECT_EQ(b.warnings, c.warning.isEmpty() ? QStringList() : QStringList(c.warning));
-        if (c.warning.isEmpty())
+        if (c.warning.isEmpty()) {
+            const bool whole = traffic::has_valid_checksum(c.reply.right(71));
+            EXPECT_EQ(std::tuple(b.acceptedAt > 0, b.requests > 2 || whole, b.decoded.size()),
+                      std::tuple(true, true, whole ? 1u : 0u));
             continue;
+        }
         EXPECT_EQ(std::tuple(b.portCalls.back(), b.sent.size(), b.caption, b.decoded.size()),
                   std::tuple("close", c.warning == timedOut ? 0 : 1, kNotConnected, 0u));
         // The reply wait logs nothing; a whole but bad exchange is logged once.
@@ -181,15 +212,20 @@ TEST(Sequence, TheFirstExchangeInTimeOrOneWarningAndThePortClosed) {
     }
 }
 
-// Polling decodes the reply behind the judged header, whatever else the line carries.
+// Polling decodes only a whole, right reply behind the judged header, whatever
+// else the line carries; a reply that stops after its header costs 50 ms of
+// silence, not the reply deadline, while pauses a reply may make are waited out.
 TEST(Sequence, PollingDecodesOnlyTheJudgedReply) {
     QByteArray bad = exchange(34);
     bad[5] = 0x11;
+    const QByteArray ex32 = exchange(32);
     // clang-format off
     const struct { const char* name; Answers answers; std::vector<int> decoded; } cases[] = {
         {"junk glued to each reply", {{1, {{90, exchange(31) + QByteArray::fromHex("F095")}}}, {2, {{90, exchange(32) + QByteArray::fromHex("0102")}}}, {3, {{90, exchange(33)}}}}, {31, 32, 33}},
         {"stray bytes ahead of the echo", {{1, {{90, exchange(31)}}}, {2, {{1, QByteArray::fromHex("F09501")}, {90, exchange(32)}}}, {3, {{1, QByteArray::fromHex("5A")}, {90, exchange(33)}}}}, {31, 32, 33}},
         {"short and bad exchanges are skipped", {{1, {{90, exchange(31)}}}, {2, {{90, exchange(32).left(70)}}}, {3, {{90, bad}}}, {4, {{90, exchange(35)}}}}, {31, 35}},
+        {"a flipped bit, a lost and a doubled byte", {{1, {{90, damaged(exchange(31), 'f', 11)}}}, {2, {{90, damaged(ex32, 'l', 30)}}}, {3, {{90, damaged(exchange(33), 'd', 4)}}}, {4, {{90, exchange(34)}}}}, {34}},
+        {"pauses of 30 ms mid-reply and 45 ms before its last byte", {{1, {{90, ex32.left(40)}, {120, ex32.mid(40)}}}, {2, {{90, ex32.left(70)}, {135, ex32.right(1)}}}, {3, {{90, exchange(33)}}}}, {32, 32, 33}},
     };
     // clang-format on
     for (const auto& c : cases) {
@@ -201,11 +237,15 @@ TEST(Sequence, PollingDecodesOnlyTheJudgedReply) {
         b.run();
         EXPECT_EQ(b.decoded, c.decoded);
         EXPECT_TRUE(b.warnings.isEmpty() && b.violations.empty()) << b.violations.front();
+        for (std::size_t n = 1; n <= c.answers.size() && n + 1 < b.requestTimes.size(); ++n)
+            EXPECT_LE(b.requestTimes[n + 1] - b.requestTimes[n], 150) << "exchange " << n;
     }
 }
 
 // Seeded random lines: valid exchanges, glued junk, short and bad replies,
-// noise, silences and late replies, with window events in between.
+// flipped bits, lost and doubled bytes, noise, silences and late replies, the
+// chatter frame once or twice, with window events in between. Only a reply
+// sent whole and right may be decoded.
 // Replay one seed with CARNOVO_SEQUENCE_SEED=n.
 TEST(Sequence, RandomLinesNeverShowAWrongValueOrAFalseConnected) {
     const int replay = qEnvironmentVariableIntValue("CARNOVO_SEQUENCE_SEED");
@@ -220,19 +260,26 @@ TEST(Sequence, RandomLinesNeverShowAWrongValueOrAFalseConnected) {
             return out;
         };
         Bench b;
-        b.answers[0] = {{1 + pick(100), pick(10) ? kChatter : noise(1 + pick(4))}};
+        const std::int64_t chatterAt = 1 + pick(100);
+        b.answers[0] = {{chatterAt, pick(10) ? kChatter : noise(1 + pick(4))}};
+        if (pick(4) == 0)
+            b.answers[0].push_back({chatterAt + 20, kChatter});
         for (int n = 1; n < 80; ++n) {
             QByteArray ex = exchange(pick(256));
+            b.sentWhole.insert(ex.mid(frames::kLeadingBytes));
             const std::int64_t after = 5 + pick(150);
-            const int split = pick(72);
+            const int split = pick(72), pos = 1 + pick(67);
             // clang-format off
-            switch (pick(8)) {
+            switch (pick(11)) {
             case 0: b.answers[n] = {{after, ex + noise(1 + pick(3))}}; break; // junk glued to the reply's end
             case 1: b.answers[n] = {{after, ex.left(pick(71))}}; break;        // short
             case 2: ex[4 + pick(3)] = char(pick(256)); b.answers[n] = {{after, ex}}; break; // a bad header
             case 3: b.answers[n] = {{1 + pick(4), noise(1 + pick(6))}, {after, ex}}; break; // noise ahead
             case 4: break;                                                        // silence
             case 5: b.answers[n] = {{2000 + pick(3000), ex}}; break; // too late: lands in a later exchange
+            case 6: b.answers[n] = {{after, damaged(ex, 'f', pos, pick(8))}}; break; // stale checksum
+            case 7: b.answers[n] = {{after, damaged(ex, 'l', pos)}}; break;
+            case 8: b.answers[n] = {{after, damaged(ex, 'd', pos)}}; break;
             default: b.answers[n] = {{after, ex.left(split)}, {after + pick(40), ex.mid(split)}}; // in two parts
             }
             // clang-format on
@@ -246,6 +293,50 @@ TEST(Sequence, RandomLinesNeverShowAWrongValueOrAFalseConnected) {
             << "seed " << seed << ": " << b.violations.front() << " (CARNOVO_SEQUENCE_SEED)";
     }
     EXPECT_GT(passes, 100000);
+}
+
+// Seeded lines of replies that all come in time, some damaged (a flipped bit,
+// a lost or doubled byte) and some paused up to 30 ms: every whole reply is
+// decoded, so the one after a damaged exchange is too; a lost byte behind the
+// header costs at most 150 ms more than its exchange; the status stays.
+TEST(Sequence, ADamagedExchangeCostsOneExchange) {
+    for (int seed = 1; seed <= 100; ++seed) {
+        SCOPED_TRACE(seed);
+        std::mt19937 rng(seed);
+        auto pick = [&](int n) { return int(rng() % unsigned(n)); };
+        Bench b;
+        b.answers[0] = {{40, kChatter}};
+        if (pick(2))
+            b.answers[0].push_back({60, kChatter});
+        std::vector<int> whole;
+        std::map<int, std::int64_t> lostBy;
+        for (int n = 1; n <= 60; ++n) {
+            const QByteArray ex = exchange(n);
+            const std::int64_t after = 5 + pick(150);
+            const int kind = n == 1 ? 0 : pick(5), pos = 1 + pick(67), split = 7 + pick(64);
+            if (kind == 0 || kind == 4)
+                whole.push_back(n);
+            if (kind == 2 && pos > 3)
+                lostBy[n] = after + 150;
+            // clang-format off
+            switch (kind) {
+            case 0: b.answers[n] = {{after, ex}}; break;
+            case 1: b.answers[n] = {{after, damaged(ex, 'f', pos, pick(8))}}; break;
+            case 2: b.answers[n] = {{after, damaged(ex, 'l', pos)}}; break;
+            case 3: b.answers[n] = {{after, damaged(ex, 'd', pos)}}; break;
+            default: b.answers[n] = {{after, ex.left(split)}, {after + 1 + pick(30), ex.mid(split)}};
+            }
+            // clang-format on
+        }
+        b.yieldsLeft = 3000;
+        b.decodesLeft = int(whole.size());
+        b.run();
+        EXPECT_EQ(b.decoded, whole);
+        EXPECT_TRUE(b.violations.empty()) << b.violations.front();
+        lostBy.erase(lostBy.upper_bound(int(b.requestTimes.size()) - 2), lostBy.end());
+        for (const auto& [n, by] : lostBy) // past the last whole reply the test ends
+            EXPECT_LE(b.requestTimes.at(n + 1) - b.requestTimes.at(n), by) << "exchange " << n;
+    }
 }
 
 } // namespace
