@@ -36,11 +36,12 @@ void ConnectionSequence::run() {
         return fail(kTimedOutPrompt, kTimedOutTitle);
 
     sendRequest(true);
-    const std::int64_t deadline = clock_.tick() + kReplyTimeoutMs;
+    const std::int64_t sentAt = clock_.tick();
     QByteArray buffer;
-    const qsizetype start = findExchange(buffer, deadline);
+    const qsizetype start = findExchange(buffer, sentAt + kReplyTimeoutMs);
     if (start < 0)
         return fail(kNoDataPrompt, kNoDataTitle);
+    exchangeMs_ = clock_.tick() - sentAt;
 
     window_.parse_as_hex(buffer);
     const QByteArray exchange = buffer.mid(start);
@@ -122,8 +123,12 @@ void ConnectionSequence::watchLink() {
 // earlier exchange) ahead of the echoed request. Until the reply header is in,
 // the reply deadline stands, as slow ECMs answer late; after it, a silence of
 // more than kByteGapMs ends the exchange, so a lost byte costs one exchange.
+// A whole exchange wakes the sequence once; it first looks at one that is not
+// whole when the last whole one had taken a little longer.
 // Returns where the exchange starts (0 when no header came).
-qsizetype ConnectionSequence::readExchange(QByteArray& buffer, std::int64_t deadline) {
+qsizetype ConnectionSequence::readExchange(QByteArray& buffer, std::int64_t sentAt) {
+    const std::int64_t deadline = sentAt + kReplyTimeoutMs;
+    const std::int64_t firstLook = sentAt + exchangeMs_ + kLookSlackMs;
     const qsizetype headerEnd = frames::kReplyHeaderPosition + 2;
     qsizetype start = -1;
     std::int64_t quietAfter = deadline;
@@ -132,25 +137,27 @@ qsizetype ConnectionSequence::readExchange(QByteArray& buffer, std::int64_t dead
         const std::int64_t now = clock_.tick();
         if (buffer.size() >= need || now > deadline || (start >= 0 && now > quietAfter))
             break;
-        // Before the header: wake when it could be in, then when the whole
-        // exchange could; after it: when the rest is in, or the line went quiet.
-        const qsizetype missing = start < 0 && buffer.size() < headerEnd ? headerEnd - buffer.size()
-                                                                         : need - buffer.size();
-        waitForBytes(int(missing), std::min(deadline, quietAfter));
+        // A late reply: wake when its header could be in, then when the whole exchange could.
+        const bool late = start < 0 && now > firstLook;
+        const qsizetype missing =
+            late && buffer.size() < headerEnd ? headerEnd - buffer.size() : need - buffer.size();
+        waitForBytes(int(missing), start >= 0 ? std::min(deadline, quietAfter)
+                                   : late     ? deadline
+                                              : std::min(deadline, firstLook));
         const QByteArray got = port_.input();
         if (got.isEmpty())
             continue;
         buffer += got;
         if (start < 0)
             start = exchangeStart(buffer);
-        // Allow the missing bytes their time on the wire and an adapter's
-        // hand-over delay, but never less than the gap a reply may pause for.
+        // Allow the missing bytes their time on the wire, but never less than
+        // the gap a reply may pause for.
         if (start >= 0)
             quietAfter =
-                clock_.tick() +
-                std::max(wireMs(start + frames::kExchangeLength - buffer.size()) + kHandOverSlackMs,
-                         kByteGapMs);
+                clock_.tick() + std::max(wireMs(need - buffer.size()) + kLookSlackMs, kByteGapMs);
     }
+    if (start >= 0 && buffer.size() >= start + frames::kExchangeLength)
+        exchangeMs_ = clock_.tick() - sentAt;
     return std::max<qsizetype>(start, 0);
 }
 
@@ -163,9 +170,9 @@ void ConnectionSequence::poll() {
     for (;;) {
         window_.yield();
         sendRequest(true);
-        const std::int64_t deadline = clock_.tick() + kReplyTimeoutMs;
+        const std::int64_t sentAt = clock_.tick();
         buffer.clear();
-        const qsizetype start = readExchange(buffer, deadline);
+        const qsizetype start = readExchange(buffer, sentAt);
         window_.parse_as_hex(buffer);
         const QByteArray exchange = buffer.mid(start);
         bool connected = false;

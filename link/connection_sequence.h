@@ -64,8 +64,8 @@ inline constexpr std::int64_t kReplyTimeoutMs = 2000;
 // In polling, once the reply header is in, a longer silence before the
 // exchange is whole means a byte was lost: the exchange is over.
 inline constexpr std::int64_t kByteGapMs = 50;
-// How late a USB adapter may hand over bytes already received.
-inline constexpr std::int64_t kHandOverSlackMs = 20;
+// A reply not whole this much later than the last whole one took is looked at.
+inline constexpr std::int64_t kLookSlackMs = 10;
 // Once the chatter wait's buffer can no longer become the chatter frame,
 // nothing read later changes the outcome: a babbling line wakes it per bunch.
 inline constexpr int kHopelessChatterThreshold = 64;
@@ -91,7 +91,7 @@ private:
     bool awaitChatter();
     bool readUntil(QByteArray& buffer, qsizetype length, std::int64_t deadline);
     qsizetype findExchange(QByteArray& buffer, std::int64_t deadline);
-    qsizetype readExchange(QByteArray& buffer, std::int64_t deadline);
+    qsizetype readExchange(QByteArray& buffer, std::int64_t sentAt);
     void waitForBytes(int missing, std::int64_t deadline);
     void accepted();
     void watchLink();
@@ -107,6 +107,8 @@ private:
     // While connected, the tick after which a missing reply means the link is gone.
     std::int64_t silenceDeadline_ = 0;
     bool connected_ = false;
+    // How long the last whole exchange took, from its request.
+    std::int64_t exchangeMs_ = 0;
     std::array<char, 67> frame_{};
     std::array<std::int32_t, 67> data_{};
 };
