@@ -91,11 +91,12 @@ TEST(EcmSimulator, FaultScenarioBytes) {
 // of exchange in 40 ms bunches), with the pause asked for inside a reply (110 ms
 // after its 11th byte), and a babbling line never forms the chatter frame. A
 // late simulator sends what fell due together: a read may bring more than asked.
+// A loaded machine slows both ends, so the upper bound catches only a simulator
+// far slower than the link.
 TEST(EcmSimulator, PacedAtTheLinksRate) {
     // clang-format off
-    const struct { const char* scenario; qsizetype bytes; int minBunches, maxBunches, slackBytes, pauseMs; } cases[] = {
-        {"normal", 71, 1, 71, 10, 0}, {"usb-bunches", 71, 2, 4, 66, 0}, {"babble", 200, 1, 200, 100, 0},
-        {"pause-in-reply", 71, 2, 71, 10, 110}};
+    const struct { const char* scenario; qsizetype bytes; int minBunches, maxBunches, pauseMs; } cases[] = {
+        {"normal", 71, 1, 71, 0}, {"usb-bunches", 71, 2, 4, 0}, {"babble", 200, 1, 200, 0}, {"pause-in-reply", 71, 2, 71, 110}};
     // clang-format on
     for (const auto& c : cases) {
         SCOPED_TRACE(c.scenario);
@@ -114,7 +115,7 @@ TEST(EcmSimulator, PacedAtTheLinksRate) {
         ASSERT_GE(got.size(), c.bytes);
         const milliseconds pause(c.pauseMs);
         EXPECT_TRUE(took >= ecmsim::kByteTime * (got.size() - 1) + pause &&
-                    took < ecmsim::kByteTime * (c.bytes + c.slackBytes) + pause)
+                    took < ecmsim::kByteTime * c.bytes * 2 + pause + milliseconds(250))
             << duration_cast<milliseconds>(took).count() << " ms for " << got.size();
         EXPECT_TRUE(line.bunches >= c.minBunches && line.bunches <= c.maxBunches) << line.bunches;
         EXPECT_FALSE(got.contains(kChatter));
