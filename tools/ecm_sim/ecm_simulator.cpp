@@ -64,7 +64,7 @@ Simulator::Simulator(Options options) : options_(std::move(options)), rng_(optio
             throw std::invalid_argument("fixed bytes must be positions 4 to 66, values 0 to 255");
     }
     if (options_.every < 1 || options_.position < 1 || options_.position > kReplyLength)
-        throw std::invalid_argument("damage wants every 1 or more, a position 1 to 67");
+        throw std::invalid_argument("--every wants 1 or more, --pos 1 to 67");
 }
 
 Simulator::~Simulator() {

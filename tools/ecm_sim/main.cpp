@@ -96,7 +96,8 @@ int main(int argc, char** argv) {
         {"pos", "The reply byte (1 to 67) those scenarios damage or pause after (default 11).", "p",
          "11"},
         {"bunch-ms", "usb-bunches: hand bytes over every <ms> (default 16).", "ms", "16"},
-        {"any-speed", "Answer whatever line speed the program set."},
+        {"any-speed", "Answer whatever line speed the program set (by default only 8192 "
+                      "baud, 8N1)."},
         {"set", "Fix reply byte <pos> (4 to 66) at <value>, e.g. --set 11=255.", "pos=value"},
         {"coolant-start", "Coolant temperature at start-up, degrees (default 20).", "degrees",
          "20"},
