@@ -38,14 +38,14 @@ struct ProgramSide {
     int bunches = 0;
 };
 
-ecmsim::Options quick(const char* scenario) {
+ecmsim::Options quick(const char* scenario, int every = 2) {
     ecmsim::Options o;
     o.scenario = *ecmsim::scenarioFromName(scenario);
     o.responseDelayMs = 0;
     o.pollLimit = 2;
     o.pauseMs = 110;
     o.bunchMs = 40;
-    o.every = 2;
+    o.every = every;
     return o;
 }
 
@@ -96,9 +96,7 @@ TEST(EcmSimulator, PacedAtTheLinksRate) {
     // clang-format on
     for (const auto& c : cases) {
         SCOPED_TRACE(c.scenario);
-        ecmsim::Options options = quick(c.scenario);
-        options.every = 1;
-        ecmsim::Simulator sim(options);
+        ecmsim::Simulator sim(quick(c.scenario, 1));
         sim.start();
         ProgramSide line(sim.devicePath());
         line.comm.Output(kRequest);

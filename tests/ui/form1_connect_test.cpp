@@ -97,6 +97,7 @@ TEST_P(CleanValues, TheBoxesShowOnlyTheEcmsValuesAndQuitEndsSilently) {
     QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
     ecmsim::Options o;
     o.fixedBytes = {{7, 26}, {8, 255}, {9, 128}, {11, 255}, {25, 7}, {34, 125}};
+    o.every = 2; // a damaged reply every second one
     startEcm(GetParam().c_str(), o);
     form.show();
     const QStringList expected{"6375", "-20,5", "151,2", "2,509", "7", "12"};
@@ -117,7 +118,9 @@ TEST_P(CleanValues, TheBoxesShowOnlyTheEcmsValuesAndQuitEndsSilently) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Simulator, CleanValues,
-                         ::testing::Values("normal", "glued-junk", "usb-bunches", "noise"));
+                         ::testing::Values("normal", "glued-junk", "usb-bunches", "noise",
+                                           "flipped-bit", "doubled-byte", "lost-byte",
+                                           "repeated-chatter"));
 
 // A quiet ECM (ignition off, a loose pin): "Not Connected" about 2 s after its
 // last reply, "Connected" again when it answers; the values stay.
