@@ -64,7 +64,8 @@ inline constexpr std::int64_t kReplyTimeoutMs = 2000;
 // In polling, once the reply header is in, a longer silence before the
 // exchange is whole means a byte was lost: the exchange is over.
 inline constexpr std::int64_t kByteGapMs = 50;
-// A reply not whole this much later than the last whole one took is looked at.
+// A reply not whole this much later than the last whole exchange took is
+// looked at; the same slack is added to the time missing bytes take to come.
 inline constexpr std::int64_t kLookSlackMs = 10;
 // Once the chatter wait's buffer can no longer become the chatter frame,
 // nothing read later changes the outcome: a babbling line wakes it per bunch.
