@@ -4,9 +4,10 @@
 #include "tests/support/print.h"
 #include <QAccessible>
 #include <QClipboard>
-#include <QContextMenuEvent>
 #include <QMenu>
+#include <QPushButton>
 #include <QScrollBar>
+#include <QSignalSpy>
 #include <QTest>
 #include <functional>
 #include <gtest/gtest.h>
@@ -49,88 +50,78 @@ TEST(TrafficLists, ReadBackEveryLineAlsoAsAnAccessibleListItem) {
 // Shown at the end, a list follows each new line; once the user scrolls back
 // it stays where it was put, until End brings the newest line back.
 TEST(TrafficLists, FollowTheNewestLineUnlessScrolledBack) {
-    const struct {
-        const char* what;
-        std::function<void(TrafficList*)> act;
-        bool follows;
-    } cases[] = {
-        {"left alone", [](TrafficList*) {}, true},
-        {"a line in view chosen", [](TrafficList* l) { l->setCurrentRow(l->count() - 2); }, true},
-        {"Home", [](TrafficList* l) { QTest::keyClick(l, Qt::Key_Home); }, false},
-        {"scroll bar up by 3",
-         [](TrafficList* l) { l->verticalScrollBar()->setValue(l->topRow() - 3); }, false},
-        {"Page Up then End",
-         [](TrafficList* l) {
-             QTest::keyClick(l, Qt::Key_PageUp);
-             QTest::keyClick(l, Qt::Key_End);
-         },
-         true},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
+    for (const auto& [scrollBy, key, follows] : {std::tuple{0, Qt::Key_Shift, true},
+                                                 {-3, Qt::Key_Shift, false},
+                                                 {0, Qt::Key_Home, false},
+                                                 {-3, Qt::Key_End, true}}) {
         Form1 form;
         form.show();
         auto* list = form.findChild<TrafficList*>("listreceived");
-        for (int i = 0; i < 20; ++i)
+        for (int i = 0; i < 50; ++i) {
+            if (i == 20) {
+                list->verticalScrollBar()->setValue(list->topRow() + scrollBy);
+                QTest::keyClick(list, key);
+            }
+            const int top = list->topRow();
             form.parse_as_hex(QByteArray(71, char(i)));
-        ASSERT_GT(list->topRow(), 3); // scrolled to follow
-        c.act(list);
-        const int top = list->topRow();
-        for (int i = 0; i < 30; ++i)
-            form.parse_as_hex(QByteArray(71, char(i)));
-        EXPECT_EQ(list->topRow(), c.follows ? list->count() - list->visibleRows() : top);
+            ASSERT_EQ(list->topRow(),
+                      follows || i < 20 ? std::max(0, list->count() - list->visibleRows()) : top)
+                << "line " << i << " scrolled by " << scrollBy << " key " << key;
+        }
     }
 }
 
-// Copy puts the selected lines on the clipboard in full, one a line.
+// Copy puts the selected lines on the clipboard in full, one a line; the
+// menu's Select All and Copy do as Ctrl+A and Ctrl+C.
 TEST(TrafficLists, CopyGivesTheSelectedLinesWhole) {
-    const auto menuAction = [](TrafficList* l, int index) {
-        QContextMenuEvent event(QContextMenuEvent::Keyboard, {4, 4}, l->mapToGlobal(QPoint(4, 4)));
-        QApplication::sendEvent(l, &event);
-        QMenu* menu = l->findChild<QMenu*>();
-        menu->actions().at(index)->trigger();
-        menu->hide();
-    };
-    const struct {
-        const char* what;
-        std::function<void(TrafficList*)> select;
-        int first, last;
-    } cases[] = {
-        {"one line", [](TrafficList* l) { l->setCurrentRow(1); }, 1, 1},
-        {"Shift+Down",
-         [](TrafficList* l) {
-             l->setCurrentRow(0);
-             QTest::keyClick(l, Qt::Key_Down, Qt::ShiftModifier);
-         },
-         0, 1},
-        {"Shift+Home from the last line",
-         [](TrafficList* l) {
-             l->setCurrentRow(2);
-             QTest::keyClick(l, Qt::Key_Home, Qt::ShiftModifier);
-         },
-         0, 2},
-        {"Ctrl+A", [](TrafficList* l) { QTest::keyClick(l, Qt::Key_A, Qt::ControlModifier); }, 0,
-         2},
-        {"Select All from the menu", [&](TrafficList* l) { menuAction(l, 1); }, 0, 2},
-    };
-    for (const bool byMenu : {false, true}) {
-        for (const auto& c : cases) {
-            SCOPED_TRACE(std::string(c.what) + (byMenu ? ", Copy from the menu" : ", Ctrl+C"));
-            Form1 form;
-            auto* list = form.findChild<TrafficList*>("listreceived");
-            for (const char byte : {'\x0A', '\x0B', '\x0C'})
-                form.parse_as_hex(QByteArray(71, byte));
-            QGuiApplication::clipboard()->clear();
-            c.select(list);
-            if (byMenu)
-                menuAction(list, 0);
-            else
-                QTest::keyClick(list, Qt::Key_C, Qt::ControlModifier);
-            QStringList lines{QString("A ").repeated(71), QString("B ").repeated(71),
-                              QString("C ").repeated(71)};
-            EXPECT_EQ(QGuiApplication::clipboard()->text(),
-                      lines.mid(c.first, c.last - c.first + 1).join('\n'));
-        }
+    const QStringList lines{QString("A ").repeated(71), QString("B ").repeated(71),
+                            QString("C ").repeated(71)};
+    for (const auto& [current, key, modifier, first, last] :
+         {std::tuple{1, Qt::Key_Shift, Qt::NoModifier, 1, 1},
+          {0, Qt::Key_Down, Qt::ShiftModifier, 0, 1},
+          {2, Qt::Key_Home, Qt::ShiftModifier, 0, 2},
+          {-1, Qt::Key_A, Qt::ControlModifier, 0, 2}}) {
+        Form1 form;
+        auto* list = form.findChild<TrafficList*>("listreceived");
+        for (const char byte : {'\x0A', '\x0B', '\x0C'})
+            form.parse_as_hex(QByteArray(71, byte));
+        if (current >= 0)
+            list->setCurrentRow(current);
+        QTest::keyClick(list, key, modifier);
+        QTest::keyClick(list, Qt::Key_C, Qt::ControlModifier);
+        EXPECT_EQ(QGuiApplication::clipboard()->text(),
+                  lines.mid(first, last - first + 1).join('\n'))
+            << current << " " << key;
+        QContextMenuEvent event(QContextMenuEvent::Keyboard, {4, 4}, {4, 4});
+        QApplication::sendEvent(list, &event);
+        const QList<QAction*> menu = list->findChild<QMenu*>()->actions(); // Copy, Select All
+        menu[1]->trigger();
+        menu[0]->trigger();
+        EXPECT_EQ(QGuiApplication::clipboard()->text(), lines.join('\n'));
+    }
+}
+
+// Return and Enter press the focused button as Space does; a traffic list
+// holding the focus shows a mark, with a line chosen or not.
+TEST(Keys, ReturnPressesTheFocusedButtonAndAFocusedListShowsAMark) {
+    for (const Qt::Key key : {Qt::Key_Space, Qt::Key_Return, Qt::Key_Enter}) {
+        Form1 form;
+        QSignalSpy ending(&form, &Form1::programEnding);
+        QTest::keyClick(form.findChild<QPushButton*>("cmdexit"), key);
+        EXPECT_EQ(ending.count(), 1) << key;
+    }
+    Form1 form;
+    form.show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
+    auto* list = form.findChild<TrafficList*>("listreceived");
+    for (const int row : {-1, 0}) {
+        form.parse_as_hex("\x0A");
+        if (row >= 0)
+            list->setCurrentRow(row);
+        form.findChild<QPushButton*>("cmdconnect")->setFocus();
+        const QImage unfocused = list->viewport()->grab().toImage();
+        list->setFocus();
+        EXPECT_NE(list->viewport()->grab().toImage(), unfocused) << row;
     }
 }
 
