@@ -7,13 +7,13 @@
 #include <deque>
 #include <vector>
 
+class QMenu;
+
 // A list box for the traffic log. It takes a line per polling pass for hours,
 // so adding a line costs the same however long the list is: it paints only
 // the rows in view, one line of text each, all of one height. Accessibility
 // clients see it as a list of its lines (ui/traffic_list_accessible.h).
 // The user selects a run of lines (Shift extends it) and copies them whole.
-class QMenu;
-
 class TrafficList : public QAbstractScrollArea {
     Q_OBJECT
 public:
