@@ -6,6 +6,7 @@
 #include "ui/form1_controls.h"
 #include "ui/sstab.h"
 #include "ui/traffic_list.h"
+#include "ui/traffic_list_accessible.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -63,8 +64,12 @@ QWidget* makeControl(const form1::Control& c, QWidget* parent) {
         return new QComboBox(parent);
     case form1::Kind::List:
         return new TrafficList(parent);
-    case form1::Kind::Button:
-        return new QPushButton(caption, parent);
+    case form1::Kind::Button: {
+        // Return and Enter press the focused button, as Space does.
+        auto* button = new QPushButton(caption, parent);
+        button->setAutoDefault(true);
+        return button;
+    }
     case form1::Kind::ValueBox: {
         auto* box = new QLineEdit(parent);
         box->setMaxLength(5);
@@ -124,6 +129,7 @@ Form1::Form1(QWidget* parent)
     icon.addFile(":/carnovo/icon16.png", QSize(16, 16));
     setWindowIcon(icon);
     setFixedSize(kClientWidth, kClientHeight);
+    keepHiddenControlsQuiet();
 
     mscomm32 = new MSComm(this);
     buildControls();

@@ -4,7 +4,11 @@
 #include "ui/traffic_list_accessible.h"
 
 #include <QAccessible>
+#include <QClipboard>
+#include <QContextMenuEvent>
+#include <QGuiApplication>
 #include <QKeyEvent>
+#include <QMenu>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QScrollBar>
@@ -22,6 +26,11 @@ TrafficList::TrafficList(QWidget* parent) : QAbstractScrollArea(parent) {
     // behind it (the frames, the tab) need not be painted again each time.
     verticalScrollBar()->setAttribute(Qt::WA_OpaquePaintEvent);
     installTrafficListAccessibility();
+    // A screen reader cannot speak more lines a second than this anyway; each
+    // notice also brings the client's questions, which wake the window.
+    announce_.setSingleShot(true);
+    announce_.setInterval(250);
+    connect(&announce_, &QTimer::timeout, this, &TrafficList::announceNewest);
 }
 
 int TrafficList::rowHeight() const {
@@ -60,11 +69,17 @@ void TrafficList::append(QByteArray data, bool hex) {
         bar->setValue(bar->maximum());
     else if (row < topRow() + visibleRows())
         viewport()->update(rowRect(row));
-    if (QAccessible::isActive()) {
-        QAccessibleEvent added(this, QAccessible::ObjectCreated);
-        added.setChild(row);
-        QAccessible::updateAccessibility(&added);
-    }
+    // Nothing is told about a list on a hidden tab.
+    if (QAccessible::isActive() && isVisible() && !announce_.isActive())
+        announce_.start();
+}
+
+void TrafficList::announceNewest() {
+    if (!QAccessible::isActive() || !isVisible() || lines_.empty())
+        return;
+    QAccessibleEvent added(this, QAccessible::ObjectCreated);
+    added.setChild(count() - 1);
+    QAccessible::updateAccessibility(&added);
 }
 
 QString TrafficList::line(int row) const {
@@ -84,23 +99,53 @@ QRect TrafficList::rowRect(int row) const {
     return QRect(0, (row - topRow()) * rowHeight(), viewport()->width(), rowHeight());
 }
 
-void TrafficList::setCurrentRow(int row) {
+void TrafficList::setCurrentRow(int row, bool extend) {
     if (lines_.empty())
         return;
     const int previous = current_;
     current_ = std::clamp(row, 0, count() - 1);
+    if (!extend || anchor_ < 0)
+        anchor_ = current_;
     if (current_ < topRow())
         verticalScrollBar()->setValue(current_);
     else if (current_ >= topRow() + visibleRows())
         verticalScrollBar()->setValue(current_ - visibleRows() + 1);
-    viewport()->update(rowRect(previous));
-    viewport()->update(rowRect(current_));
+    viewport()->update();
     // Screen readers read the line the user moves to.
     if (QAccessible::isActive() && hasFocus() && current_ != previous) {
         QAccessibleEvent focus(this, QAccessible::Focus);
         focus.setChild(current_);
         QAccessible::updateAccessibility(&focus);
     }
+}
+
+bool TrafficList::isSelected(int row) const {
+    return anchor_ >= 0 && row >= std::min(anchor_, current_) && row <= std::max(anchor_, current_);
+}
+
+void TrafficList::selectAll() {
+    if (lines_.empty())
+        return;
+    anchor_ = 0;
+    current_ = count() - 1;
+    viewport()->update();
+}
+
+QString TrafficList::selectedText() const {
+    QString text;
+    if (anchor_ < 0)
+        return text;
+    for (int row = std::min(anchor_, current_); row <= std::max(anchor_, current_); ++row) {
+        if (!text.isEmpty())
+            text += QLatin1Char('\n');
+        text += line(row);
+    }
+    return text;
+}
+
+void TrafficList::copy() const {
+    if (anchor_ >= 0)
+        QGuiApplication::clipboard()->setText(selectedText());
 }
 
 void TrafficList::updateScrollRange() {
@@ -121,6 +166,17 @@ void TrafficList::changeEvent(QEvent* event) {
         updateScrollRange();
 }
 
+// The focus mark is drawn with the rows.
+void TrafficList::focusInEvent(QFocusEvent* event) {
+    QAbstractScrollArea::focusInEvent(event);
+    viewport()->update();
+}
+
+void TrafficList::focusOutEvent(QFocusEvent* event) {
+    QAbstractScrollArea::focusOutEvent(event);
+    viewport()->update();
+}
+
 void TrafficList::scrollContentsBy(int, int) {
     viewport()->update();
 }
@@ -139,35 +195,68 @@ void TrafficList::paintEvent(QPaintEvent* event) {
     const int ascent = fontMetrics().ascent();
     for (int row = first; row < last; ++row) {
         const QRect rect = rowRect(row);
-        const bool selected = row == current_;
+        const bool selected = isSelected(row);
         if (selected)
             painter.fillRect(rect, pal.brush(QPalette::Highlight));
         painter.setPen(pal.color(selected ? QPalette::HighlightedText : QPalette::Text));
         painter.drawText(QPoint(rect.left() + 2, rect.top() + ascent), text(row, fits));
     }
+    // The focus mark: a dotted box round the current line, or round the
+    // whole list while that line is out of view or none is chosen yet.
+    if (hasFocus()) {
+        const bool onRow = current_ >= topRow() && current_ < topRow() + visibleRows();
+        painter.setPen(
+            QPen(pal.color(onRow ? QPalette::HighlightedText : QPalette::Text), 1, Qt::DotLine));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawRect((onRow ? rowRect(current_) : viewport()->rect()).adjusted(0, 0, -1, -1));
+    }
 }
 
 void TrafficList::mousePressEvent(QMouseEvent* event) {
     const int row = rowAt(event->position().toPoint().y());
-    if (row < count())
-        setCurrentRow(row);
+    // A right click on the selection keeps it for the menu's Copy.
+    if (row < count() && !(event->button() == Qt::RightButton && isSelected(row)))
+        setCurrentRow(row, event->modifiers() & Qt::ShiftModifier);
+}
+
+void TrafficList::mouseMoveEvent(QMouseEvent* event) {
+    if (event->buttons() & Qt::LeftButton)
+        setCurrentRow(rowAt(event->position().toPoint().y()), true);
+}
+
+void TrafficList::contextMenuEvent(QContextMenuEvent* event) {
+    // Shown without a loop of its own, so polling goes on while it is open.
+    if (!menu_) {
+        menu_ = new QMenu(this);
+        menu_->addAction(tr("&Copy"), this, &TrafficList::copy)->setShortcut(QKeySequence::Copy);
+        menu_->addAction(tr("Select &All"), this, &TrafficList::selectAll)
+            ->setShortcut(QKeySequence::SelectAll);
+    }
+    menu_->actions().at(0)->setEnabled(anchor_ >= 0);
+    menu_->actions().at(1)->setEnabled(!lines_.empty());
+    menu_->popup(event->globalPos());
 }
 
 void TrafficList::keyPressEvent(QKeyEvent* event) {
+    if (event == QKeySequence::Copy)
+        return copy();
+    if (event == QKeySequence::SelectAll)
+        return selectAll();
     const int page = visibleRows();
+    const bool extend = event->modifiers() & Qt::ShiftModifier;
     switch (event->key()) {
     case Qt::Key_Up:
-        return setCurrentRow(current_ - 1);
+        return setCurrentRow(current_ - 1, extend);
     case Qt::Key_Down:
-        return setCurrentRow(current_ + 1);
+        return setCurrentRow(current_ + 1, extend);
     case Qt::Key_PageUp:
-        return setCurrentRow(current_ - page);
+        return setCurrentRow(current_ - page, extend);
     case Qt::Key_PageDown:
-        return setCurrentRow(current_ + page);
+        return setCurrentRow(current_ + page, extend);
     case Qt::Key_Home:
-        return setCurrentRow(0);
+        return setCurrentRow(0, extend);
     case Qt::Key_End:
-        return setCurrentRow(count() - 1);
+        return setCurrentRow(count() - 1, extend);
     default:
         QAbstractScrollArea::keyPressEvent(event);
     }

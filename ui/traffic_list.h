@@ -3,13 +3,17 @@
 #include <QAbstractScrollArea>
 #include <QByteArray>
 #include <QString>
+#include <QTimer>
 #include <deque>
 #include <vector>
+
+class QMenu;
 
 // A list box for the traffic log. It takes a line per polling pass for hours,
 // so adding a line costs the same however long the list is: it paints only
 // the rows in view, one line of text each, all of one height. Accessibility
 // clients see it as a list of its lines (ui/traffic_list_accessible.h).
+// The user selects a run of lines (Shift extends it) and copies them whole.
 class TrafficList : public QAbstractScrollArea {
     Q_OBJECT
 public:
@@ -27,7 +31,14 @@ public:
     QString line(int row) const;
 
     int currentRow() const { return current_; }
-    void setCurrentRow(int row);
+    // Moves the current line there and selects it alone, or with `extend`
+    // the lines from the selection's first one to there.
+    void setCurrentRow(int row, bool extend = false);
+    bool isSelected(int row) const;
+    void selectAll();
+    // The selected lines in full, one a line.
+    QString selectedText() const;
+    void copy() const;
     int rowHeight() const;
     int visibleRows() const;
     int topRow() const;
@@ -39,18 +50,28 @@ protected:
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void scrollContentsBy(int dx, int dy) override;
     void changeEvent(QEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:
     void append(QByteArray data, bool hex);
     QString text(int row, qsizetype characters) const;
     void updateScrollRange();
+    void announceNewest();
 
     // Each line's Latin-1 text or, where hex_ is set, its bytes. The flags
     // sit apart so a line costs a QByteArray and a bit, not a padded pair.
     std::deque<QByteArray> lines_;
     std::vector<bool> hex_;
     int current_ = -1;
+    int anchor_ = -1; // where the selection started; it runs to current_
+    // New lines are told to accessibility clients together, the newest for
+    // all, so a busy link costs them a few notices a second, not one a line.
+    QTimer announce_;
+    QMenu* menu_ = nullptr; // made on the first right click
 };

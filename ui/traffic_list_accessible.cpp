@@ -5,6 +5,7 @@
 #include <QAccessibleWidget>
 #include <QHash>
 #include <QPointer>
+#include <vector>
 
 namespace {
 
@@ -47,8 +48,8 @@ public:
         }
         state.selectable = true;
         state.focusable = true;
-        state.selected = row_ == list_->currentRow();
-        state.focused = state.selected && list_->hasFocus();
+        state.selected = list_->isSelected(row_);
+        state.focused = row_ == list_->currentRow() && list_->hasFocus();
         state.offscreen = row_ < list_->topRow() || row_ >= list_->topRow() + list_->visibleRows();
         return state;
     }
@@ -63,8 +64,8 @@ public:
     explicit TrafficListInterface(TrafficList* list) : QAccessibleWidget(list, QAccessible::List) {}
     // The items go with the list: its interface is deleted when the list is.
     ~TrafficListInterface() override {
-        for (QAccessible::Id id : std::as_const(items_))
-            QAccessible::deleteAccessibleInterface(id);
+        for (const Item& item : std::as_const(items_))
+            QAccessible::deleteAccessibleInterface(item.id);
     }
 
     int childCount() const override { return list()->count(); }
@@ -72,10 +73,24 @@ public:
     QAccessibleInterface* child(int index) const override {
         if (index < 0 || index >= childCount())
             return nullptr;
-        if (const auto known = items_.constFind(index); known != items_.cend())
-            return QAccessible::accessibleInterface(*known);
+        if (const auto known = items_.find(index); known != items_.end()) {
+            known->used = ++uses_;
+            return QAccessible::accessibleInterface(known->id);
+        }
         auto* item = new TrafficLineItem(list(), index);
-        items_.insert(index, QAccessible::registerAccessibleInterface(item));
+        items_.insert(index, {QAccessible::registerAccessibleInterface(item), ++uses_});
+        // Released a pass later, so that no caller is left holding a deleted item.
+        if (items_.size() > 2 * kKept && !releasing_) {
+            releasing_ = true;
+            QMetaObject::invokeMethod(
+                list(),
+                [list = list()] {
+                    if (auto* self = dynamic_cast<TrafficListInterface*>(
+                            QAccessible::queryAccessibleInterface(list)))
+                        self->releaseUnheld();
+                },
+                Qt::QueuedConnection);
+        }
         return item;
     }
 
@@ -98,9 +113,37 @@ public:
     }
 
 private:
+    // Items kept: those asked for last, which a client may still hold. The
+    // rest go, except the ones in or near the view and the current line.
+    static constexpr qsizetype kKept = 256;
+    static constexpr int kNearView = 32;
+    struct Item {
+        QAccessible::Id id;
+        quint64 used;
+    };
+
     TrafficList* list() const { return static_cast<TrafficList*>(widget()); }
 
-    mutable QHash<int, QAccessible::Id> items_; // row to item, made on demand
+    void releaseUnheld() {
+        releasing_ = false;
+        if (items_.size() <= kKept)
+            return;
+        const TrafficList* l = list();
+        const int first = l->topRow() - kNearView;
+        const int last = l->topRow() + l->visibleRows() + kNearView;
+        std::vector<std::pair<quint64, int>> unheld; // last use, row
+        for (auto it = items_.cbegin(); it != items_.cend(); ++it)
+            if ((it.key() < first || it.key() > last) && it.key() != l->currentRow())
+                unheld.emplace_back(it->used, it.key());
+        const auto excess = std::min(unheld.size(), std::size_t(items_.size() - kKept));
+        std::nth_element(unheld.begin(), unheld.begin() + excess, unheld.end());
+        for (std::size_t i = 0; i < excess; ++i)
+            QAccessible::deleteAccessibleInterface(items_.take(unheld[i].second).id);
+    }
+
+    mutable QHash<int, Item> items_; // row to item, made on demand
+    mutable quint64 uses_ = 0;
+    mutable bool releasing_ = false;
 };
 
 QAccessibleInterface* trafficListFactory(const QString& className, QObject* object) {
@@ -110,7 +153,38 @@ QAccessibleInterface* trafficListFactory(const QString& className, QObject* obje
     return nullptr;
 }
 
+QAccessible::UpdateHandler earlierHandler = nullptr;
+
+// Text changes of a control the user cannot see, such as a value box while
+// its tab is hidden, are kept from clients; everything else passes on.
+void quietWhileHidden(QAccessibleEvent* event) {
+    switch (event->type()) {
+    case QAccessible::TextInserted:
+    case QAccessible::TextRemoved:
+    case QAccessible::TextUpdated:
+    case QAccessible::ValueChanged:
+        if (auto* widget = qobject_cast<QWidget*>(event->object()); widget && !widget->isVisible())
+            return;
+        break;
+    default:
+        break;
+    }
+    if (earlierHandler)
+        return earlierHandler(event);
+    // Qt hands an event to the platform only while no handler is installed.
+    QAccessible::installUpdateHandler(nullptr);
+    QAccessible::updateAccessibility(event);
+    QAccessible::installUpdateHandler(quietWhileHidden);
+}
+
 } // namespace
+
+void keepHiddenControlsQuiet() {
+    [[maybe_unused]] static const bool installed = [] {
+        earlierHandler = QAccessible::installUpdateHandler(quietWhileHidden);
+        return true;
+    }();
+}
 
 void installTrafficListAccessibility() {
     [[maybe_unused]] static const bool installed = [] {

@@ -5,3 +5,7 @@
 // text. Items are made only when a client asks for them.
 // Installs the interface factory once; each TrafficList calls it.
 void installTrafficListAccessibility();
+
+// Keeps what changes in hidden controls (the value boxes while their tab is
+// not shown) from accessibility clients. Installs itself once.
+void keepHiddenControlsQuiet();
