@@ -5,14 +5,10 @@
 set(CMAKE_SYSTEM_NAME Linux)
 set(CMAKE_C_COMPILER ${CARNOVO_TRIPLET}-gcc)
 set(CMAKE_CXX_COMPILER ${CARNOVO_TRIPLET}-g++)
-set(CMAKE_LIBRARY_ARCHITECTURE ${CARNOVO_TRIPLET})
 
-# Libraries and headers of the target only; programs of the build machine.
-set(CMAKE_FIND_ROOT_PATH /usr/${CARNOVO_TRIPLET})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY BOTH)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE BOTH)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE BOTH)
+# No sysroot: the target's libraries and CMake packages are found in
+# /usr/lib/<triplet> by the library architecture, pkg-config only looks there.
+set(CMAKE_LIBRARY_ARCHITECTURE ${CARNOVO_TRIPLET})
 set(ENV{PKG_CONFIG_LIBDIR} /usr/lib/${CARNOVO_TRIPLET}/pkgconfig:/usr/share/pkgconfig)
 
 set(QT_HOST_PATH /usr CACHE PATH "Where the build machine's Qt tools live")
