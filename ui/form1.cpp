@@ -207,7 +207,9 @@ void Form1::buildControls() {
 }
 
 void Form1::setTabOrder() {
-    std::vector<std::pair<int, QWidget*>> order{{0, SSTab1}};
+    // Only single controls are chained, the tab strip first, never a
+    // container: Qt releases differ in where they put a container's children.
+    std::vector<std::pair<int, QWidget*>> order{{0, SSTab1->strip()}};
     for (int i = 0; i < form1::kControlCount; ++i) {
         if (form1::kControls[i].focusOrder >= 0)
             order.push_back(

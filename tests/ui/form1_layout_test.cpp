@@ -2,6 +2,7 @@
 
 #include "ui/traffic_list.h"
 #include <QAccessible>
+#include <QApplication>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
@@ -9,6 +10,7 @@
 #include <QPushButton>
 #include <QTabBar>
 #include <QTest>
+#include <algorithm>
 #include <gtest/gtest.h>
 
 namespace {
@@ -119,17 +121,28 @@ TEST_F(Window, WindowTabsAndStartingState) {
     EXPECT_FALSE(ports->isEditable() || baud->isEditable());
 }
 
+// Tab and Shift+Tab as a user presses them, from the tab strip round to it.
 TEST_F(Window, FocusFollowsTheDesignOrder) {
-    const QStringList expected =
-        QString("cmdconnect cmdexit listreceived listsent comport cbox_baud "
-                "rpmtext cool_text tps_text IAC_text battery_text cools_text")
-            .split(' ');
-    QStringList order;
-    for (QWidget* w = control("SSTab1")->nextInFocusChain(); w != control("SSTab1");
-         w = w->nextInFocusChain())
-        if (expected.contains(w->objectName()) && !order.contains(w->objectName()))
-            order << w->objectName();
-    EXPECT_EQ(order, expected);
+    const QString orders[] = {"cmdconnect cmdexit listreceived listsent comport cbox_baud",
+                              "rpmtext cool_text tps_text IAC_text battery_text cools_text"};
+    form.show();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&form));
+    auto* strip = form.findChild<QTabBar*>();
+    for (int tab : {0, 1})
+        for (Qt::Key key : {Qt::Key_Tab, Qt::Key_Backtab}) {
+            strip->setCurrentIndex(tab);
+            strip->setFocus();
+            QStringList visited, expected = orders[tab].split(' ') << "SSTab1_strip";
+            if (key == Qt::Key_Backtab)
+                std::reverse(expected.begin(), expected.end() - 1);
+            for (int i = 0; i < expected.size(); ++i) {
+                QTest::keyClick(QApplication::focusWidget(), key);
+                visited << (QApplication::focusWidget() ? QApplication::focusWidget()->objectName()
+                                                        : "");
+            }
+            EXPECT_EQ(visited.join(" ").toStdString(), expected.join(" ").toStdString())
+                << "tab " << tab << (key == Qt::Key_Tab ? " Tab" : " Shift+Tab");
+        }
     for (const char* name : {"Image1", "Label1", "Label2", "Label3", "framain", "frame_sensor"})
         EXPECT_EQ(control(name)->focusPolicy(), Qt::NoFocus) << name;
 }
