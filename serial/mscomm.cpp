@@ -22,13 +22,15 @@ constexpr int kLastPort = 4;
 constexpr int kLookMs = 100;
 // A USB adapter hands bytes over once a frame.
 constexpr double kUsbFrameMs = 1;
+// Later than this, bytes are not an answer the far end is always late with.
+constexpr double kMaxLateMs = 30;
 } // namespace
 
 MSComm::MSComm(QObject* parent, const CommStateCalls& os) : QObject(parent), os_(os) {
     setObjectName(Name());
     lookAgain_.setSingleShot(true);
     lookAgain_.setTimerType(Qt::PreciseTimer);
-    connect(&lookAgain_, &QTimer::timeout, this, &MSComm::look);
+    connect(&lookAgain_, &QTimer::timeout, this, [this] { look(Woken::ByTimer); });
 }
 
 MSComm::~MSComm() {
@@ -105,9 +107,10 @@ void MSComm::setPortOpen(bool open) {
     fd_ = fd;
     received_.clear();
     sinceOutput_.invalidate();
-    signalled_ = false;
+    signalled_ = bunched_ = false;
+    lateMs_ = 0;
     readable_ = new QSocketNotifier(fd, QSocketNotifier::Read, this);
-    connect(readable_, &QSocketNotifier::activated, this, &MSComm::look);
+    connect(readable_, &QSocketNotifier::activated, this, [this] { look(Woken::ByLine); });
     lineChanged();
     plan();
 }
@@ -146,36 +149,48 @@ void MSComm::setRThreshold(int bytes) {
 
 // The receive event without a wake-up per byte: the line does not rewrite
 // the driver's read threshold (on a USB adapter every such write is a
-// transfer on the very line being read), so the control itself does not
-// listen until the bytes asked for can have crossed the line: not before
-// the last of them could follow the bytes already here (less a USB frame),
-// nor before it could follow the last write. Then it looks; bytes still
-// missing, it takes those that came and waits again for the rest.
-void MSComm::plan(qint64 inDriver) {
+// transfer on the very line being read), so the control itself stays deaf
+// until the bytes asked for can have crossed the line: not before the last
+// of them could follow the last write, plus the delay the far end took last
+// time, nor (on a line that delivers bytes as they come) before it could
+// follow the bytes already here. Then it looks; bytes still missing, it takes
+// those that came and waits again for the rest. A look that found nothing
+// new listens instead: the far end paused, or an adapter holds the bytes.
+void MSComm::plan(qint64 inDriver, Woken by, bool stalled) {
     if (!PortOpen())
         return;
     const qint64 wanted = std::max(rThreshold_, 1);
     const qint64 waiting = received_.size() + inDriver;
+    const double sinceOutputMs =
+        sinceOutput_.isValid() ? double(sinceOutput_.nsecsElapsed()) / 1e6 : 0;
+    const double lastDueMs = double(takenSinceOutput_ + wanted - 1) * byteMs_;
     if (waiting >= wanted) {
+        // Slow to wait longer (bunches come late by chance), quick to
+        // believe an earlier answer; a timed look that found everything
+        // here came too late, by an unknown time.
+        const double late = std::max(sinceOutputMs - lastDueMs, 0.0);
+        if (by == Woken::ByLine && late <= kMaxLateMs)
+            lateMs_ = late < lateMs_ ? late : lateMs_ + (late - lateMs_) / 8;
+        else if (by == Woken::ByTimer && sinceOutput_.isValid())
+            lateMs_ = std::max(std::min(lateMs_, late) - byteMs_ - kUsbFrameMs, 0.0);
         readable_->setEnabled(false);
         lookAgain_.stop();
         if (!std::exchange(signalled_, true))
             emit OnComm();
         return;
     }
-    double quietMs = double(wanted - waiting - 1) * byteMs_ - kUsbFrameMs;
-    if (sinceOutput_.isValid())
-        quietMs = std::max(quietMs, double(takenSinceOutput_ + wanted - 1) * byteMs_ -
-                                        double(sinceOutput_.nsecsElapsed()) / 1e6);
-    const bool deaf = quietMs >= 1;
+    double quietMs = sinceOutput_.isValid() ? lastDueMs + lateMs_ - byteMs_ - sinceOutputMs : 0;
+    if (!bunched_ && !stalled)
+        quietMs = std::max(quietMs, double(wanted - waiting - 1) * byteMs_ - kUsbFrameMs);
+    const bool deaf = quietMs >= 0.5;
     readable_->setEnabled(!deaf);
-    lookAgain_.start(deaf ? std::min(int(quietMs), kLookMs) : kLookMs);
+    lookAgain_.start(deaf ? std::min(int(std::ceil(quietMs)), kLookMs) : kLookMs);
 }
 
 // The device is gone when the line reports a hang-up or an error, when a
 // call fails as on a vanished device, or when a read after the line said
 // readable finds its end: whatever the toolkit makes of such a line.
-void MSComm::look() {
+void MSComm::look(Woken by) {
     if (!PortOpen())
         return;
     if (tty::hungUp(fd_))
@@ -184,13 +199,17 @@ void MSComm::look() {
     const int inDriver = tty::bytesWaiting(fd_, failure);
     if (failure)
         return lose(failure);
+    // Several bytes at once on a line listened to: they come in bunches, and
+    // more may be held back however few are here.
+    bunched_ = bunched_ || (by == Woken::ByLine && inDriver >= 3);
     if (received_.size() + inDriver >= std::max(rThreshold_, 1))
-        return plan(inDriver);
+        return plan(inDriver, by);
     // Too few: take them, so that listening waits for new ones.
-    received_ += tty::readWaiting(fd_, failure);
+    const QByteArray bytes = tty::readWaiting(fd_, failure);
+    received_ += bytes;
     if (failure)
         return lose(failure);
-    plan();
+    plan(0, by, bytes.isEmpty());
 }
 
 void MSComm::lose(int failure) {

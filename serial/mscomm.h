@@ -79,8 +79,9 @@ signals:
 private:
     [[noreturn]] void refuse(int fd, int number, const QString& description);
     void closeDevice();
-    void look();
-    void plan(qint64 inDriver = 0);
+    enum class Woken { No, ByTimer, ByLine };
+    void look(Woken by);
+    void plan(qint64 inDriver = 0, Woken by = Woken::No, bool stalled = false);
     void lose(int error);
     void throwIfLost();
     RaisedError error(int number, const QString& description) const;
@@ -96,6 +97,10 @@ private:
     int inputLen_ = 0;
     int rThreshold_ = 0;
     bool signalled_ = false;
+    // How much later than the line allows the far end's bytes last came,
+    // and whether the line delivers them in bunches (a USB adapter).
+    double lateMs_ = 0;
+    bool bunched_ = false;
     QElapsedTimer sinceOutput_;
     qint64 takenSinceOutput_ = 0;
     QByteArray received_;
