@@ -26,7 +26,7 @@ constexpr double kUsbFrameMs = 1;
 constexpr double kMaxLateMs = 30;
 } // namespace
 
-MSComm::MSComm(QObject* parent, const CommStateCalls& os) : QObject(parent), os_(os) {
+MSComm::MSComm(QObject* parent) : QObject(parent) {
     setObjectName(Name());
     lookAgain_.setSingleShot(true);
     lookAgain_.setTimerType(Qt::PreciseTimer);
@@ -88,7 +88,7 @@ void MSComm::setPortOpen(bool open) {
     // Other programs stay out while the port is ours; then the design-time
     // line, 9600 8N1, raw.
     W32Comms::DCB dcb{};
-    if (ioctl(fd, TIOCEXCL) != 0 || !os_.get(fd, dcb))
+    if (ioctl(fd, TIOCEXCL) != 0 || !W32Comms::GetCommState(fd, dcb))
         refuse(fd, OpenFailed, openFailureText(commPort_, device, errno));
     dcb.BaudRate = 9600;
     dcb.fBinary = 1;
@@ -97,7 +97,7 @@ void MSComm::setPortOpen(bool open) {
     dcb.ByteSize = 8;
     dcb.Parity = W32Comms::NOPARITY;
     dcb.StopBits = W32Comms::ONESTOPBIT;
-    if (!os_.set(fd, dcb))
+    if (!W32Comms::SetCommState(fd, dcb))
         refuse(fd, OpenFailed, openFailureText(commPort_, device, errno));
 
     // A freshly opened port holds nothing: bytes that reached the device
@@ -132,7 +132,7 @@ void MSComm::closeDevice() {
 
 void MSComm::lineChanged() {
     W32Comms::DCB dcb{};
-    if (PortOpen() && os_.get(fd_, dcb) && dcb.BaudRate > 0) {
+    if (PortOpen() && W32Comms::GetCommState(fd_, dcb) && dcb.BaudRate > 0) {
         const int bits = 1 + dcb.ByteSize + (dcb.Parity != W32Comms::NOPARITY) +
                          (dcb.StopBits == W32Comms::ONESTOPBIT ? 1 : 2);
         byteMs_ = bits * 1000.0 / dcb.BaudRate;

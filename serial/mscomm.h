@@ -1,7 +1,7 @@
 #pragma once
 
 #include "common/raised_error.h"
-#include "serial/baud_rate.h"
+#include "serial/comm_control.h"
 #include "serial/port_lock.h"
 
 #include <QByteArray>
@@ -35,8 +35,7 @@ public:
         PortLost = 8020,
     };
 
-    // `os` writes the line settings at open; tests count its calls.
-    explicit MSComm(QObject* parent = nullptr, const CommStateCalls& os = {});
+    explicit MSComm(QObject* parent = nullptr);
     ~MSComm() override;
 
     QString Name() const override { return QStringLiteral("mscomm32"); }
@@ -86,7 +85,6 @@ private:
     void throwIfLost();
     RaisedError error(int number, const QString& description) const;
 
-    CommStateCalls os_;
     int fd_ = -1;
     QPointer<QSocketNotifier> readable_;
     QTimer lookAgain_;
