@@ -10,14 +10,14 @@
 
 namespace {
 
-// The process id in a lock file: ten characters of text and a newline; 0
-// when the file holds none.
+// The process id on the first line of a lock file (ten characters of text
+// and a newline; Qt's lock files go on with more lines); 0 when it has none.
 pid_t holderOf(const QByteArray& file) {
     QFile lock(QFile::decodeName(file));
     if (!lock.open(QIODevice::ReadOnly))
         return 0;
     bool number = false;
-    const pid_t pid = lock.read(32).trimmed().toInt(&number);
+    const pid_t pid = lock.readLine(64).trimmed().toInt(&number);
     return number && pid > 0 ? pid : 0;
 }
 

@@ -193,13 +193,14 @@ TEST(PortNames, FoundInTheSystemsDeviceTreeInComOrder) {
 }
 
 // The lock file of a port: taken from owners that have ended or left
-// nothing readable, refused while its owner runs, removed when let go.
+// nothing readable, refused while its owner runs (also in the form Qt's
+// programs write), removed when let go.
 TEST(PortLockFile, TakenUnlessItsOwnerStillRuns) {
     QTemporaryDir directory;
     PortLock lock(directory.path());
     const QString file = directory.filePath("LCK..ttyUSB0");
     // clang-format off
-    const struct { QByteArray content; pid_t holder; } cases[] = {{"", 0}, {"  99999999\n", 0}, {"junk", 0}, {QByteArray::number(getppid()).rightJustified(10) + "\n", getppid()}};
+    const struct { QByteArray content; pid_t holder; } cases[] = {{"", 0}, {"  99999999\n", 0}, {"junk", 0}, {QByteArray::number(getppid()).rightJustified(10) + "\n", getppid()}, {QByteArray::number(getppid()) + "\nqtprogram\nhost\n", getppid()}};
     // clang-format on
     for (const auto& c : cases) {
         QFile stale(file);
@@ -208,7 +209,7 @@ TEST(PortLockFile, TakenUnlessItsOwnerStillRuns) {
         stale.close();
         EXPECT_EQ(lock.acquire("/dev/ttyUSB0"), c.holder) << c.content.data();
         EXPECT_EQ(QFile::exists(file) && stale.open(QIODevice::ReadOnly)
-                      ? stale.readAll().trimmed().toInt()
+                      ? stale.readLine().trimmed().toInt()
                       : 0,
                   c.holder ? c.holder : getpid());
         lock.release();
