@@ -45,8 +45,9 @@ void SetBaudRate(CommControl& Com, const std::int32_t& baud, const CommStateCall
     W32Comms::DCB chosen{};
     const bool readBack = os.get(Com.CommID(), chosen);
     if (readBack && close_enough(chosen.BaudRate, baud))
-        return;
+        return Com.lineChanged();
     os.set(Com.CommID(), old);
+    Com.lineChanged();
     if (!readBack)
         throw unreadable(Com);
     throw RaisedError(

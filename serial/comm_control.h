@@ -11,4 +11,7 @@ public:
     virtual bool PortOpen() const = 0;
     virtual W32Comms::HANDLE CommID() const = 0;
     virtual QString Name() const = 0;
+    // The line settings behind CommID were just written: a control that
+    // paces its reads by the line speed reads it again.
+    virtual void lineChanged() {}
 };

@@ -2,11 +2,13 @@
 
 #include "common/raised_error.h"
 #include "serial/comm_control.h"
+#include "serial/port_lock.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>
 #include <QObject>
-#include <QSerialPort>
+#include <QPointer>
+#include <QSocketNotifier>
 #include <QTimer>
 #include <optional>
 
@@ -17,7 +19,10 @@
 // cable, a pseudo-terminal), else the n-th serial port present, USB
 // adapters first (see comPortOrder).
 //
-// Its own errors (numbers 80xx) name the device and say what to do.
+// It holds the device alone while it is open (exclusive open and the lock
+// file other serial programs respect), writes the line settings only when
+// opening and through SetBaudRate, and notices by itself when the device
+// goes away. Its own errors (numbers 80xx) name the device and say what to do.
 class MSComm : public QObject, public CommControl {
     Q_OBJECT
 public:
@@ -31,6 +36,7 @@ public:
     };
 
     explicit MSComm(QObject* parent = nullptr);
+    ~MSComm() override;
 
     QString Name() const override { return QStringLiteral("mscomm32"); }
 
@@ -40,10 +46,11 @@ public:
     int InputLen() const { return inputLen_; }
     void setInputLen(int length) { inputLen_ = length; }
 
-    bool PortOpen() const override { return port_.isOpen(); }
+    bool PortOpen() const override { return fd_ >= 0; }
     void setPortOpen(bool open);
 
     // Bytes that must be waiting before the control raises OnComm; 0 or 1: any.
+    // It also fires once the device is lost; the next Input or Output tells.
     int RThreshold() const { return rThreshold_; }
     void setRThreshold(int bytes);
 
@@ -52,7 +59,8 @@ public:
     // also below the threshold, possibly nothing. Never blocks.
     QByteArray Input();
 
-    W32Comms::HANDLE CommID() const override;
+    W32Comms::HANDLE CommID() const override { return fd_; }
+    void lineChanged() override;
 
     // Design-time settings, in force whenever the port is opened.
     int InBufferSize() const { return 1024; }
@@ -68,16 +76,29 @@ signals:
     void OnComm();
 
 private:
-    void onPortError(QSerialPort::SerialPortError error);
-    void listenForThreshold();
+    [[noreturn]] void refuse(int fd, int number, const QString& description);
+    void closeDevice();
+    enum class Woken { No, ByTimer, ByLine };
+    void look(Woken by);
+    void plan(qint64 inDriver = 0, Woken by = Woken::No, bool stalled = false);
+    void lose(int error);
     void throwIfLost();
     RaisedError error(int number, const QString& description) const;
 
-    QSerialPort port_;
+    int fd_ = -1;
+    QPointer<QSocketNotifier> readable_;
+    QTimer lookAgain_;
+    PortLock lock_;
+    bool lowLatencySet_ = false;
+    double byteMs_ = 0;
     int commPort_ = 1;
     int inputLen_ = 0;
     int rThreshold_ = 0;
-    QTimer deafUntilDue_;
+    bool signalled_ = false;
+    // How much later than the line allows the far end's bytes last came,
+    // and whether the line delivers them in bunches (a USB adapter).
+    double lateMs_ = 0;
+    bool bunched_ = false;
     QElapsedTimer sinceOutput_;
     qint64 takenSinceOutput_ = 0;
     QByteArray received_;

@@ -1,26 +1,26 @@
 #include "serial/open_refusal.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <cerrno>
-#include <fcntl.h>
+#include <cstring>
 #include <grp.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 constexpr int kComPorts = 4;
 
-OpenRefusal refusalOf(QSerialPort::SerialPortError error, const QByteArray& path) {
+OpenRefusal refusalOf(int error) {
     switch (error) {
-    case QSerialPort::DeviceNotFoundError:
+    case ENOENT:
+    case ENXIO:
+    case ENODEV:
         return OpenRefusal::NoSuchDevice;
-    case QSerialPort::PermissionError:
-        // Qt reports a port that another program holds (busy, or its lock
-        // file taken) as a permission error too.
-        return faccessat(AT_FDCWD, path.constData(), R_OK | W_OK, AT_EACCESS) != 0 &&
-                       errno == EACCES
-                   ? OpenRefusal::PermissionDenied
-                   : OpenRefusal::Busy;
+    case EACCES:
+    case EPERM:
+        return OpenRefusal::PermissionDenied;
+    case EBUSY:
+        return OpenRefusal::Busy;
     default:
         return OpenRefusal::Other;
     }
@@ -39,6 +39,17 @@ QString refusalText(int comPort, const QString& device, OpenRefusal refusal, con
     const QString opening = QStringLiteral("Could not open COM %1 (%2): ").arg(comPort).arg(device);
     switch (refusal) {
     case OpenRefusal::PermissionDenied:
+        if (group == QLatin1String("root")) {
+            const QString real = QFileInfo(device).canonicalFilePath();
+            return opening +
+                   QStringLiteral(
+                       "permission denied. The device belongs to root alone, and no user should "
+                       "join the group root. Ask an administrator to give the device to the "
+                       "group dialout with a udev rule (a line KERNEL==\"%1\", GROUP=\"dialout\", "
+                       "MODE=\"0660\" in a file in /etc/udev/rules.d), then join dialout with "
+                       "\"sudo usermod -aG dialout $USER\" and log out and in again.")
+                       .arg(QFileInfo(real.isEmpty() ? device : real).fileName());
+        }
         return opening + QStringLiteral("permission denied. The device belongs to the group %1; "
                                         "your user must be a member of it. Add it with "
                                         "\"sudo usermod -aG %1 $USER\", then log out and in again.")
@@ -68,13 +79,19 @@ QString refusalText(int comPort, const QString& device, OpenRefusal refusal, con
                .arg(comPort);
 }
 
-QString openFailureText(int comPort, const QString& device, QSerialPort::SerialPortError error,
-                        const QString& reason) {
-    const QByteArray path = QFile::encodeName(device);
-    const OpenRefusal refusal =
-        device.isEmpty() ? OpenRefusal::NoSuchDevice : refusalOf(error, path);
+QString openFailureText(int comPort, const QString& device, int error) {
+    const OpenRefusal refusal = device.isEmpty() ? OpenRefusal::NoSuchDevice : refusalOf(error);
     const QList<PortDescription> comPorts = refusal == OpenRefusal::NoSuchDevice
                                                 ? comPortOrder(presentPorts()).mid(0, kComPorts)
                                                 : QList<PortDescription>();
-    return refusalText(comPort, device, refusal, reason, groupOf(path), comPorts);
+    return refusalText(comPort, device, refusal, QString::fromLocal8Bit(std::strerror(error)),
+                       groupOf(QFile::encodeName(device)), comPorts);
+}
+
+QString lockedText(int comPort, const QString& device, const QString& holder,
+                   const QString& lockFile) {
+    return QStringLiteral("Could not open COM %1 (%2): another program is using the port: "
+                          "process %3 holds its lock file %4. Close that program and try again.")
+        .arg(comPort)
+        .arg(device, holder, lockFile);
 }

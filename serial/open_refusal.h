@@ -2,8 +2,6 @@
 
 #include "serial/port_names.h"
 
-#include <QSerialPort>
-
 // Why a port did not open, told apart as far as the user can act on it.
 enum class OpenRefusal { NoSuchDevice, PermissionDenied, Busy, Other };
 
@@ -14,7 +12,11 @@ enum class OpenRefusal { NoSuchDevice, PermissionDenied, Busy, Other };
 QString refusalText(int comPort, const QString& device, OpenRefusal refusal, const QString& reason,
                     const QString& group, const QList<PortDescription>& comPorts);
 
-// The same for a port that QSerialPort failed to open with `error`, looking
+// The same for a port whose opening failed with the errno `error`, looking
 // at the device and the machine's ports for the rest.
-QString openFailureText(int comPort, const QString& device, QSerialPort::SerialPortError error,
-                        const QString& reason);
+QString openFailureText(int comPort, const QString& device, int error);
+
+// The text when another program, `holder` ("1234 (minicom)"), holds the
+// port's lock file `lockFile`.
+QString lockedText(int comPort, const QString& device, const QString& holder,
+                   const QString& lockFile);

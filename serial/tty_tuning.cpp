@@ -1,46 +1,47 @@
 #include "serial/tty_tuning.h"
 
-// termios2 comes from the kernel's headers; glibc's <termios.h> would clash.
+// The kernel's own termios constants; glibc's <termios.h> would clash.
 #include <asm/termbits.h>
 #include <linux/serial.h>
+#include <poll.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 
 namespace tty {
 
-int setReadThreshold(int fd, int bytes) {
-    termios2 tio{};
-    if (ioctl(fd, TCGETS2, &tio) != 0)
-        return 0;
-    const auto vmin = static_cast<cc_t>(std::clamp(bytes, 0, 255));
-    if (tio.c_cc[VMIN] == vmin && tio.c_cc[VTIME] == 0)
-        return 1;
-    tio.c_cc[VMIN] = vmin;
-    tio.c_cc[VTIME] = 0;
-    return ioctl(fd, TCSETS2, &tio) == 0 ? 1 : 0;
-}
-
-void requestLowLatency(int fd) {
+namespace {
+bool setLowLatency(int fd, bool on) {
     serial_struct serial{};
-    if (ioctl(fd, TIOCGSERIAL, &serial) != 0 || (serial.flags & ASYNC_LOW_LATENCY))
-        return;
-    serial.flags |= ASYNC_LOW_LATENCY;
-    (void)ioctl(fd, TIOCSSERIAL, &serial);
+    if (ioctl(fd, TIOCGSERIAL, &serial) != 0 || bool(serial.flags & ASYNC_LOW_LATENCY) == on)
+        return false;
+    serial.flags = on ? serial.flags | ASYNC_LOW_LATENCY : serial.flags & ~ASYNC_LOW_LATENCY;
+    return ioctl(fd, TIOCSSERIAL, &serial) == 0;
+}
+} // namespace
+
+bool requestLowLatency(int fd) {
+    return setLowLatency(fd, true);
 }
 
-int bytesWaiting(int fd) {
+void endLowLatency(int fd) {
+    setLowLatency(fd, false);
+}
+
+void discard(int fd) {
+    (void)ioctl(fd, TCFLSH, TCIOFLUSH);
+}
+
+bool hungUp(int fd) {
+    pollfd line{fd, POLLIN, 0};
+    return poll(&line, 1, 0) > 0 && (line.revents & (POLLHUP | POLLERR | POLLNVAL));
+}
+
+int bytesWaiting(int fd, int& error) {
     int count = 0;
-    return ioctl(fd, TIOCINQ, &count) == 0 ? count : 0;
-}
-
-double byteMs(int fd) {
-    termios2 tio{};
-    if (ioctl(fd, TCGETS2, &tio) != 0 || tio.c_ispeed == 0)
-        return 0;
-    return 10 * 1000.0 / tio.c_ispeed;
+    error = ioctl(fd, TIOCINQ, &count) == 0 ? 0 : errno;
+    return error ? 0 : count;
 }
 
 QByteArray readWaiting(int fd, int& error) {
@@ -50,12 +51,38 @@ QByteArray readWaiting(int fd, int& error) {
         const ssize_t n = ::read(fd, chunk, sizeof chunk);
         if (n > 0) {
             bytes.append(chunk, n);
+            if (size_t(n) == sizeof chunk)
+                continue;
+        } else if (n < 0 && errno == EINTR) {
             continue;
         }
-        // 0 is "nothing waiting" when the threshold is 0; EIO when the far end is gone.
-        error = n < 0 && errno != EAGAIN && errno != EINTR ? errno : 0;
+        // The line is raw with VMIN 1: an empty driver answers EAGAIN, and 0
+        // is the end of a line that was hung up.
+        error = n > 0 || (n < 0 && errno == EAGAIN) ? 0 : n == 0 ? kHungUp : errno;
         return bytes;
     }
+}
+
+int writeAll(int fd, const QByteArray& bytes) {
+    constexpr int kRoomWaitMs = 1000;
+    for (qsizetype done = 0; done < bytes.size();) {
+        const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
+        if (n >= 0) {
+            done += n;
+            continue;
+        }
+        if (errno == EINTR)
+            continue;
+        if (errno != EAGAIN)
+            return errno;
+        // A driver that takes nothing for a second drops the rest, like a full send buffer.
+        pollfd line{fd, POLLOUT, 0};
+        if (poll(&line, 1, kRoomWaitMs) <= 0)
+            return 0;
+        if (line.revents & (POLLHUP | POLLERR | POLLNVAL))
+            return EIO;
+    }
+    return 0;
 }
 
 } // namespace tty

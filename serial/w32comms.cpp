@@ -1,7 +1,7 @@
 #include "serial/w32comms.h"
 
-// termios2 and the BOTHER flag come from the kernel's headers; glibc's
-// <termios.h> would clash with them, so it is not included here.
+// The kernel's own termios and the BOTHER flag come from its headers;
+// glibc's <termios.h> would clash with them, so it is not included here.
 #include <asm/termbits.h>
 #include <sys/ioctl.h>
 
@@ -11,8 +11,18 @@
 namespace W32Comms {
 namespace {
 
-bool read_termios(HANDLE hFile, termios2& tio) {
-    return ioctl(static_cast<int>(hFile), TCGETS2, &tio) == 0;
+// Any integer rate needs the kernel's record with speed fields: termios2,
+// or where that is missing (powerpc) termios itself, which has them there.
+#ifdef TCGETS2
+using LineState = termios2;
+constexpr unsigned long kReadLine = TCGETS2, kWriteLine = TCSETS2;
+#else
+using LineState = termios;
+constexpr unsigned long kReadLine = TCGETS, kWriteLine = TCSETS;
+#endif
+
+bool read_termios(HANDLE hFile, LineState& tio) {
+    return ioctl(static_cast<int>(hFile), kReadLine, &tio) == 0;
 }
 
 tcflag_t size_flag(BYTE byteSize) {
@@ -51,14 +61,14 @@ BYTE parity(tcflag_t cflag) {
 }
 
 bool valid(const DCB& dcb) {
-    return dcb.BaudRate > 0 && dcb.BaudRate <= 0x7FFFFFFF && dcb.ByteSize >= 5 &&
+    return dcb.fBinary && dcb.BaudRate > 0 && dcb.BaudRate <= 0x7FFFFFFF && dcb.ByteSize >= 5 &&
            dcb.ByteSize <= 8 && dcb.Parity <= SPACEPARITY && dcb.StopBits <= TWOSTOPBITS;
 }
 
 } // namespace
 
 BOOL GetCommState(HANDLE hFile, DCB& dcb) {
-    termios2 tio{};
+    LineState tio{};
     if (!read_termios(hFile, tio))
         return 0;
     dcb = DCB{};
@@ -80,7 +90,7 @@ BOOL GetCommState(HANDLE hFile, DCB& dcb) {
 }
 
 BOOL SetCommState(HANDLE hFile, const DCB& dcb) {
-    termios2 tio{};
+    LineState tio{};
     if (!read_termios(hFile, tio))
         return 0;
     if (!valid(dcb)) {
@@ -116,7 +126,16 @@ BOOL SetCommState(HANDLE hFile, const DCB& dcb) {
     tio.c_cc[VSTART] = static_cast<cc_t>(dcb.XonChar);
     tio.c_cc[VSTOP] = static_cast<cc_t>(dcb.XoffChar);
 
-    return ioctl(static_cast<int>(hFile), TCSETS2, &tio) == 0 ? 1 : 0;
+    // A port is always binary, as on Windows: every byte passes unchanged,
+    // nothing is echoed, and a read waits for one byte, never for a time.
+    tio.c_iflag &= ~(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXANY);
+    tio.c_oflag &= ~OPOST;
+    tio.c_lflag &= ~(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
+    tio.c_cflag |= CREAD | CLOCAL;
+    tio.c_cc[VMIN] = 1;
+    tio.c_cc[VTIME] = 0;
+
+    return ioctl(static_cast<int>(hFile), kWriteLine, &tio) == 0 ? 1 : 0;
 }
 
 std::int64_t GetTickCount() {

@@ -4,7 +4,8 @@
 
 // The operating system's serial functions as the program uses them. On
 // Windows they are the system's own; here they are a thin layer over the
-// port's termios2, so any integer rate, 8192 included, is set exactly.
+// kernel's termios with its speed fields, so any integer rate, 8192
+// included, is set exactly. They are the only writes of the line settings.
 namespace W32Comms {
 
 using BOOL = int;
@@ -52,7 +53,8 @@ static_assert(sizeof(DCB) == 28, "DCB must keep the Win32 layout");
 
 // Fill `dcb` from the port's current line settings. Non-zero on success.
 BOOL GetCommState(HANDLE hFile, DCB& dcb);
-// Apply `dcb` to the port. Non-zero on success; an invalid record changes nothing.
+// Apply `dcb` to the port, on a raw line (Windows knows only binary ports).
+// Non-zero on success; an invalid record, fBinary 0 among them, changes nothing.
 BOOL SetCommState(HANDLE hFile, const DCB& dcb);
 // Milliseconds of a monotonic clock: 64 bits, so it neither wraps nor overflows.
 std::int64_t GetTickCount();

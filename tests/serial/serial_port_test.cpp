@@ -3,13 +3,32 @@
 #include "serial/mscomm.h"
 #include "serial/open_refusal.h"
 #include "serial/port_names.h"
+#include "tests/support/print.h"
 #include "tests/support/pty.h"
 
+#include <QDir>
 #include <QRegularExpression>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <asm/termbits.h>
+#include <cstdarg>
 #include <gtest/gtest.h>
+#include <linux/serial.h>
 #include <sys/ioctl.h>
+#include <sys/syscall.h>
+
+// Every line-settings write of the process, whoever makes it.
+static int lineWrites = 0;
+extern "C" int ioctl(int fd, unsigned long request, ...) noexcept {
+    va_list args;
+    va_start(args, request);
+    void* argument = va_arg(args, void*);
+    va_end(args);
+    for (const unsigned long write : std::initializer_list<unsigned long>{
+             TCSETS, TCSETSW, TCSETSF, TCSETS2, TCSETSW2, TCSETSF2, TIOCSSERIAL})
+        lineWrites += request == write;
+    return int(syscall(SYS_ioctl, fd, request, argument));
+}
 
 namespace {
 
@@ -73,6 +92,23 @@ TEST_F(SerialPort, ReceiveEventWaitsForTheThresholdButInputTakesEverything) {
     }
 }
 
+// Between open and close the line is written only by SetBaudRate: waiting
+// for bytes, reading and writing leave its settings alone.
+TEST_F(SerialPort, OnlyOpeningAndSetBaudRateWriteTheLine) {
+    comm.setPortOpen(false);
+    const int beforeOpening = lineWrites;
+    comm.setPortOpen(true);
+    SetBaudRate(comm, 8192);
+    for (int exchange = 0; exchange < 3; ++exchange) {
+        comm.Output("\xF0\x56\x01\xB9");
+        comm.setRThreshold(8 - exchange);
+        pty.write("12345678");
+        QTest::qWait(20);
+        EXPECT_EQ(comm.Input().size(), 8);
+    }
+    EXPECT_EQ(lineWrites - beforeOpening, 2);
+}
+
 // Its own errors: a port number out of range, a device that is not there,
 // a port another program holds.
 TEST_F(SerialPort, RefusalsRaiseAndLeaveTheControlClosed) {
@@ -93,18 +129,92 @@ TEST_F(SerialPort, RefusalsRaiseAndLeaveTheControlClosed) {
     EXPECT_TRUE(comm.PortOpen());
 }
 
-TEST(PortNames, UsbAdaptersComeFirstByTheirIdThenOnBoardPortsByName) {
-    // clang-format off
-    const QList<PortDescription> present = {
-        {"ttyS1", "/dev/ttyS1", false, "", ""},   {"ttyUSB0", "/dev/ttyUSB0", true, "usb-Prolific_PL2303-if00-port0", ""},
-        {"ttyS0", "/dev/ttyS0", false, "", ""},   {"ttyUSB1", "/dev/ttyUSB1", true, "usb-FTDI_FT232R_A1-if00-port0", ""},
-        {"ttyACM1", "/dev/ttyACM1", true, "", ""}, {"ttyACM0", "/dev/ttyACM0", true, "", ""}, // no by-id link: the name counts
+// A pulled cable (the far end hangs up) is told at the next Input within
+// 0.2 s, whether the control listens or waits for a reply's bytes.
+TEST(PulledCable, RaisesLostConnectionAtOnceAndClosesThePort) {
+    for (const int threshold : {3, 71}) {
+        const int master = posix_openpt(O_RDWR | O_NOCTTY);
+        ASSERT_TRUE(grantpt(master) == 0 && unlockpt(master) == 0);
+        qputenv("CARNOVO_COM4", ptsname(master));
+        MSComm comm;
+        comm.setCommPort(4);
+        comm.setPortOpen(true);
+        comm.Output("\xF0\x56\x01\xB9");
+        comm.setRThreshold(threshold);
+        QTest::qWait(10);
+        QSignalSpy event(&comm, &MSComm::OnComm);
+        QElapsedTimer sincePull;
+        sincePull.start();
+        ::close(master);
+        event.wait(1000);
+        const QString error = raised([&] { comm.Input(); });
+        EXPECT_LT(sincePull.elapsed(), 200) << threshold;
+        EXPECT_TRUE(error.startsWith("8020 mscomm32: Lost the connection to COM 4")) << threshold;
+        EXPECT_FALSE(comm.PortOpen());
+    }
+}
+
+// Every serial device the system shows, openable or not: USB adapters first,
+// by their by-id link (else their name), then on-board UARTs, numbers by value.
+TEST(PortNames, FoundInTheSystemsDeviceTreeInComOrder) {
+    QTemporaryDir root;
+    const QDir tree(root.path());
+    const auto add = [&](const QString& path, const QByteArray& text = {}, const QString& to = {}) {
+        tree.mkpath(QFileInfo(tree.filePath(path)).path());
+        QFile file(tree.filePath(path));
+        EXPECT_TRUE(to.isEmpty() ? file.open(QIODevice::WriteOnly) && file.write(text) >= 0
+                                 : QFile::link(tree.filePath(to), file.fileName()));
     };
+    const QString usb = "sys/devices/pci0/usb1/", uart = "sys/devices/platform/serial8250";
+    // clang-format off
+    for (const auto& [name, type, hardware, byId] : std::initializer_list<std::array<QString, 4>>{
+             {"ttyUSB0", "", usb + "1-1/1-1:1.0/ttyUSB0", "usb-Prolific_PL2303-if00-port0"},
+             {"ttyUSB1", "", usb + "1-2/1-2:1.0/ttyUSB1", "usb-FTDI_FT232R_A1-if00-port0"},
+             {"ttyACM0", "", usb + "1-3/1-3:1.0", ""}, {"ttyS10", "4", uart, ""}, {"ttyS2", "4", uart, ""},
+             {"ttyS3", "0", uart, ""}, {"tty1", "", "", ""}}) {
+        // clang-format on
+        add("sys/class/tty/" + name + (hardware.isEmpty() ? "/dev" : "/device"), "4:1", hardware);
+        if (!type.isEmpty())
+            add("sys/class/tty/" + name + "/type", type.toLatin1());
+        if (!byId.isEmpty())
+            add("dev/serial/by-id/" + byId, {}, "dev/" + name);
+        if (!hardware.isEmpty())
+            add(hardware + "/uevent");
+        if (hardware.startsWith(usb))
+            add(hardware.section('/', 0, 4) + "/idVendor", "0403");
+    }
+    add(usb + "1-2/manufacturer", "FTDI\n"), add(usb + "1-2/product", "FT232R USB UART\n");
+    QStringList found;
+    for (const PortDescription& port :
+         comPortOrder(presentPorts({tree.filePath("sys"), tree.filePath("dev")})))
+        found << port.location.mid(root.path().size()) + (port.usb ? "+" : "") + port.description;
+    EXPECT_EQ(found.join(' '), "/dev/ttyACM0+ /dev/ttyUSB1+FTDI FT232R USB UART /dev/ttyUSB0+ "
+                               "/dev/ttyS2 /dev/ttyS10");
+}
+
+// The lock file of a port: taken from owners that have ended or left
+// nothing readable, refused while its owner runs (also in the form Qt's
+// programs write), removed when let go.
+TEST(PortLockFile, TakenUnlessItsOwnerStillRuns) {
+    QTemporaryDir directory;
+    PortLock lock(directory.path());
+    const QString file = directory.filePath("LCK..ttyUSB0");
+    // clang-format off
+    const struct { QByteArray content; pid_t holder; } cases[] = {{"", 0}, {"  99999999\n", 0}, {"junk", 0}, {QByteArray::number(getppid()).rightJustified(10) + "\n", getppid()}, {QByteArray::number(getppid()) + "\nqtprogram\nhost\n", getppid()}};
     // clang-format on
-    QStringList order;
-    for (const PortDescription& port : comPortOrder(present))
-        order << port.name;
-    EXPECT_EQ(order.join(' '), "ttyACM0 ttyACM1 ttyUSB1 ttyUSB0 ttyS0 ttyS1");
+    for (const auto& c : cases) {
+        QFile stale(file);
+        EXPECT_TRUE(c.content.isEmpty() ||
+                    (stale.open(QIODevice::WriteOnly) && stale.write(c.content)));
+        stale.close();
+        EXPECT_EQ(lock.acquire("/dev/ttyUSB0"), c.holder) << c.content.data();
+        EXPECT_EQ(QFile::exists(file) && stale.open(QIODevice::ReadOnly)
+                      ? stale.readLine().trimmed().toInt()
+                      : 0,
+                  c.holder ? c.holder : getpid());
+        lock.release();
+        EXPECT_EQ(QFile::exists(file), c.holder != 0);
+    }
 }
 
 TEST(OpenRefusal, TextNamesTheDeviceAndSaysWhatToDo) {
@@ -112,18 +222,19 @@ TEST(OpenRefusal, TextNamesTheDeviceAndSaysWhatToDo) {
     const QList<PortDescription> none, two = {{"ttyUSB0", "/dev/ttyUSB0", true, "", "FTDI FT232R"},
                                               {"ttyS0", "/dev/ttyS0", false, "", ""}};
     // clang-format off
-    const struct { QString device; R refusal; const QList<PortDescription>& ports; QStringList says; } cases[] = {
+    const struct { QString device; R refusal; const QList<PortDescription>& ports; QStringList says; QString group = "uucp"; } cases[] = {
         {"", R::NoSuchDevice, none, {"COM 3 has no", "no serial ports", "CARNOVO_COM3=/dev/"}},
         {"", R::NoSuchDevice, two, {"COM 1 is /dev/ttyUSB0 (FTDI FT232R), COM 2 is /dev/ttyS0."}},
         {"/dev/gone", R::NoSuchDevice, two, {"(/dev/gone): no such", "COM 2 is", "CARNOVO_COM3="}},
         {"/dev/ttyS0", R::PermissionDenied, none, {"group uucp", "-aG uucp $USER", "log out"}},
+        {"/dev/ttyS4", R::PermissionDenied, none, {"root alone", "KERNEL==\"ttyS4\", GROUP=\"dialout\"", "-aG dialout"}, "root"},
         {"/dev/ttyS0", R::Busy, none, {"(/dev/ttyS0): another program", "ModemManager"}},
         {"/dev/ttyS0", R::Other, none, {"COM 3 (/dev/ttyS0): Input/output error"}},
     };
     // clang-format on
     for (const auto& c : cases) {
         const QString text =
-            refusalText(3, c.device, c.refusal, "Input/output error", "uucp", c.ports);
+            refusalText(3, c.device, c.refusal, "Input/output error", c.group, c.ports);
         for (const QString& part : c.says)
             EXPECT_TRUE(text.contains(part)) << text.toStdString() << " / " << part.toStdString();
     }

@@ -181,10 +181,20 @@ TEST_F(Connect, AWarningThenAQuitAskedForWhileItWasOpen) {
     EXPECT_EQ(ending.count(), 1);
 }
 
-// A pulled cable: the error is shown, the port closed, the status false no more.
+// A pulled cable: the error is shown within 0.2 s, the port closed, the
+// status false no more.
 TEST_F(Connect, APulledCableShowsTheErrorAndNotConnected) {
     startEcm("hang-up-after");
-    EXPECT_EQ(connectAndWatch([] { return false; }, 10000), Ended::ByItself);
+    QElapsedTimer sincePull;
+    qint64 boxAfterPull = -1;
+    onBox = [&] { boxAfterPull = sim->hungUp() && sincePull.isValid() ? sincePull.elapsed() : 0; };
+    const auto watchPull = [&] {
+        if (sim->hungUp() && !sincePull.isValid())
+            sincePull.start();
+        return false;
+    };
+    EXPECT_EQ(connectAndWatch(watchPull, 10000), Ended::ByItself);
+    EXPECT_TRUE(sim->hungUp() && boxAfterPull >= 0 && boxAfterPull < 200) << boxAfterPull;
     EXPECT_TRUE(boxes.size() == 1 && boxes[0].startsWith("3 Carnovo: Run-time error '8020'"))
         << boxes.join("").toStdString();
     EXPECT_EQ(std::tuple(status(), ending.count(), form.serialControl().PortOpen()),
