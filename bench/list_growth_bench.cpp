@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The traffic lists take one line per polling pass for hours: the cost of a
 // line must not grow with the list.   usage: list_growth_bench [lines=300000]
 // Memory is the growth of the resident set from a baseline taken once the

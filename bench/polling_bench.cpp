@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Polling against the simulated ECM at real link pacing: how close the
 // program comes to the link's limit, and what it costs in processor time,
 // wake-ups and memory, idle and while polling.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "serial/tty_tuning.h"
 
 // The kernel's own termios constants; glibc's <termios.h> would clash.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "serial/w32comms.h"
 
 // The kernel's own termios and the BOTHER flag come from its headers;

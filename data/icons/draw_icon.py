@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Draws the window icon in the style of ui/resources/icon32.png at a larger size.
 
 Two grey boxes joined by dotted lines through a small connector, in the grey

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "common/raised_error.h"
 #include "serial/baud_rate.h"
 #include "serial/mscomm.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window against the simulated ECM on a real pseudo-terminal. Every test
 // runs in a process of its own: ending the program ends the event loops.
 #include "tools/ecm_sim/ecm_simulator.h"

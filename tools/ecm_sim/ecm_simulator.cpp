@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "tools/ecm_sim/ecm_simulator.h"
 
 // Kernel termios2 to read the line speed the program set on its side.

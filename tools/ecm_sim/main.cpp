@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // carnovo-ecm-sim: a simulated ECM on a pseudo-terminal, so that Carnovo can
 // be tried without a car. Prints the device to open on its first line.
 #include "tools/ecm_sim/ecm_simulator.h"
