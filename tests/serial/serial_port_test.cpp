@@ -15,6 +15,8 @@
 #include <cstdarg>
 #include <gtest/gtest.h>
 #include <linux/serial.h>
+#include <numeric>
+#include <optional>
 #include <sys/ioctl.h>
 #include <sys/syscall.h>
 
@@ -67,9 +69,8 @@ TEST_F(SerialPort, AFreshRawLineHoldsNothingAndEveryByteValueSurvivesBothWays) {
     QTest::qWait(50);
     EXPECT_EQ(comm.Input(), "");
     EXPECT_EQ(pty.read(), "stale"); // echoed while the line was not yet raw
-    QByteArray all;
-    for (int b = 0; b < 256; ++b)
-        all.append(char(b));
+    QByteArray all(256, 0);
+    std::iota(all.begin(), all.end(), char(0));
     comm.Output(all);
     EXPECT_EQ(pty.read(), all);
     pty.write(all);
@@ -78,34 +79,29 @@ TEST_F(SerialPort, AFreshRawLineHoldsNothingAndEveryByteValueSurvivesBothWays) {
 }
 
 // One receive event once the threshold is reached, none before; reading
-// still takes every byte that is there.
+// still takes every byte that is there. Between open and close the line is
+// written only by opening and SetBaudRate: writing, new thresholds, waiting
+// for bytes and reading leave its settings alone.
 TEST_F(SerialPort, ReceiveEventWaitsForTheThresholdButInputTakesEverything) {
-    QSignalSpy events(&comm, &MSComm::OnComm);
-    comm.setRThreshold(5);
-    // clang-format off
-    const struct { const char* bytes; int events; const char* input; } steps[] = {{"abcd", 0, ""}, {"e", 1, "abcde"}, {"fg", 1, "fg"}};
-    // clang-format on
-    for (const auto& step : steps) {
-        pty.write(step.bytes);
-        QTest::qWait(50);
-        EXPECT_EQ(events.count(), step.events) << step.bytes;
-        EXPECT_EQ(*step.input ? comm.Input() : "", step.input);
-    }
-}
-
-// Between open and close the line is written only by SetBaudRate: waiting
-// for bytes, reading and writing leave its settings alone.
-TEST_F(SerialPort, OnlyOpeningAndSetBaudRateWriteTheLine) {
     comm.setPortOpen(false);
     const int beforeOpening = lineWrites;
     comm.setPortOpen(true);
     SetBaudRate(comm, 8192);
-    for (int exchange = 0; exchange < 3; ++exchange) {
-        comm.Output("\xF0\x56\x01\xB9");
-        comm.setRThreshold(8 - exchange);
-        pty.write("12345678");
-        QTest::qWait(20);
-        EXPECT_EQ(comm.Input().size(), 8);
+    QSignalSpy events(&comm, &MSComm::OnComm);
+    // clang-format off
+    const struct { const char* sent; int threshold; const char* bytes; int events; const char* input; } steps[] = {
+        {"", 5, "abcd", 0, ""}, {"", 5, "e", 1, "abcde"}, {"", 5, "fg", 1, "fg"},
+        {"\xF0\x56\x01\xB9", 8, "12345678", 2, "12345678"}, {"\xF0\x56\x01\xB9", 7, "1234567", 3, "1234567"},
+    };
+    // clang-format on
+    for (const auto& step : steps) {
+        if (*step.sent)
+            comm.Output(step.sent);
+        comm.setRThreshold(step.threshold);
+        pty.write(step.bytes);
+        QTest::qWait(50);
+        EXPECT_EQ(events.count(), step.events) << step.bytes;
+        EXPECT_EQ(*step.input ? comm.Input() : "", step.input);
     }
     EXPECT_EQ(lineWrites - beforeOpening, 2);
 }
@@ -114,19 +110,23 @@ TEST_F(SerialPort, OnlyOpeningAndSetBaudRateWriteTheLine) {
 // a port another program holds.
 TEST_F(SerialPort, RefusalsRaiseAndLeaveTheControlClosed) {
     MSComm second;
-    EXPECT_TRUE(
-        raised([&] { second.setCommPort(5); }).startsWith("8002 mscomm32: Invalid port number 5"));
-    EXPECT_EQ(second.CommPort(), 1);
     qputenv("CARNOVO_COM1", "/dev/carnovo-no-such-device");
-    EXPECT_TRUE(raised([&] { second.setPortOpen(true); })
-                    .contains(QRegularExpression(
-                        "^8010 mscomm32: .*\\(/dev/carnovo-no-such-device\\): no such device")));
-    EXPECT_EQ(std::pair(second.PortOpen(), second.CommID()),
-              std::pair(false, W32Comms::HANDLE(-1)));
-    second.setCommPort(2);
-    EXPECT_TRUE(raised([&] {
-                    second.setPortOpen(true);
-                }).contains(pty.slavePath() + "): another program is using the port"));
+    // clang-format off
+    const struct { int port; QString raised; int portAfter; } cases[] = {
+        {5, "^8002 mscomm32: Invalid port number 5", 1},
+        {1, "^8010 mscomm32: .*\\(/dev/carnovo-no-such-device\\): no such device", 1},
+        {2, "^8010 mscomm32: .*\\(" + QRegularExpression::escape(pty.slavePath()) + "\\): another program is using the port", 2},
+    };
+    // clang-format on
+    for (const auto& c : cases) {
+        const QString error = raised([&] {
+            second.setCommPort(c.port);
+            second.setPortOpen(true);
+        });
+        EXPECT_TRUE(error.contains(QRegularExpression(c.raised))) << error.toStdString();
+        EXPECT_EQ(std::tuple(second.CommPort(), second.PortOpen(), second.CommID()),
+                  std::tuple(c.portAfter, false, W32Comms::HANDLE(-1)));
+    }
     EXPECT_TRUE(comm.PortOpen());
 }
 
@@ -134,9 +134,8 @@ TEST_F(SerialPort, RefusalsRaiseAndLeaveTheControlClosed) {
 // 0.2 s, whether the control listens or waits for a reply's bytes.
 TEST(PulledCable, RaisesLostConnectionAtOnceAndClosesThePort) {
     for (const int threshold : {3, 71}) {
-        const int master = posix_openpt(O_RDWR | O_NOCTTY);
-        ASSERT_TRUE(grantpt(master) == 0 && unlockpt(master) == 0);
-        qputenv("CARNOVO_COM4", ptsname(master));
+        std::optional<PtyPair> pty(std::in_place);
+        qputenv("CARNOVO_COM4", pty->slavePath().toLocal8Bit());
         MSComm comm;
         comm.setCommPort(4);
         comm.setPortOpen(true);
@@ -146,7 +145,7 @@ TEST(PulledCable, RaisesLostConnectionAtOnceAndClosesThePort) {
         QSignalSpy event(&comm, &MSComm::OnComm);
         QElapsedTimer sincePull;
         sincePull.start();
-        ::close(master);
+        pty.reset();
         event.wait(1000);
         const QString error = raised([&] { comm.Input(); });
         EXPECT_LT(sincePull.elapsed(), 200) << threshold;
@@ -252,19 +251,14 @@ struct PtyControl : CommControl {
     QString Name() const override { return "mscomm32"; }
 };
 
-// Drivers as they answer a request for 8192 baud.
-W32Comms::BOOL refuses(W32Comms::HANDLE, const W32Comms::DCB&) {
-    return 0;
-}
+// A driver as it answers a request for 8192 baud: it runs `runs` baud
+// instead, or (0) refuses.
 template <W32Comms::DWORD runs>
 W32Comms::BOOL rounds(W32Comms::HANDLE h, const W32Comms::DCB& dcb) {
     W32Comms::DCB chosen = dcb;
     if (chosen.BaudRate == 8192)
         chosen.BaudRate = runs;
-    return W32Comms::SetCommState(h, chosen);
-}
-W32Comms::BOOL cannotRead(W32Comms::HANDLE, W32Comms::DCB&) {
-    return 0;
+    return runs && W32Comms::SetCommState(h, chosen);
 }
 
 // 8192 exactly, or within 2 % (a 16550 UART). Every failure leaves the port
@@ -273,8 +267,8 @@ TEST(BaudRate, FailuresRaiseTheirNumbersAndLeaveThePortAsItWas) {
     // clang-format off
     const struct { const char* name; bool open; CommStateCalls os; QString raised; std::int32_t rateAfter; } cases[] = {
         {"closed port", false, {}, "8018 mscomm32: Operation valid only when the port is open ()", 4800},
-        {"state unreadable", true, {cannotRead, W32Comms::SetCommState}, "8021 mscomm32: Could not read current state of the port ()", 4800},
-        {"rate refused", true, {W32Comms::GetCommState, refuses}, "8015 mscomm32: Could not set port to specified baud rate ()", 4800},
+        {"state unreadable", true, {[](W32Comms::HANDLE, W32Comms::DCB&) { return W32Comms::BOOL(0); }}, "8021 mscomm32: Could not read current state of the port ()", 4800},
+        {"rate refused", true, {W32Comms::GetCommState, rounds<0>}, "8015 mscomm32: Could not set port to specified baud rate ()", 4800},
         {"rounded to 9600", true, {W32Comms::GetCommState, rounds<9600>}, "8015 mscomm32: Could not set port to specified baud rate (The adapter chose 9600 baud instead of 8192.)", 4800},
         {"rounded within 2 %", true, {W32Comms::GetCommState, rounds<8355>}, "", 8355},
         {"exactly", true, {}, "", 8192},

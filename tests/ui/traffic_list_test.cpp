@@ -19,15 +19,10 @@ namespace {
 // alike by the program and by accessibility clients (one list item a line).
 TEST(TrafficLists, ReadBackEveryLineAlsoAsAnAccessibleListItem) {
     Form1 form;
-    // clang-format off
-    const struct { const char* bytes; const char* text; } exchanges[] = {{"00", "0 "}, {"0F0000F0", "F 0 0 F0 "}, {"F05601B9", "F0 56 1 B9 "}};
-    // clang-format on
     form.parse_as_hex(QByteArray()); // an empty buffer adds no line
-    QStringList received;
-    for (const auto& e : exchanges) {
-        form.parse_as_hex(QByteArray::fromHex(e.bytes));
-        received << e.text;
-    }
+    for (const char* bytes : {"00", "0F0000F0", "F05601B9"})
+        form.parse_as_hex(QByteArray::fromHex(bytes));
+    const QStringList received{"0 ", "F 0 0 F0 ", "F0 56 1 B9 "};
     const QStringList sent{"F0 56  01 B9", "F0 56  01 B9", "F0 56  01 B"};
     for (const QString& text : sent)
         form.findChild<TrafficList*>("listsent")->addItem(text);
