@@ -68,7 +68,9 @@ TEST_F(SerialPort, AFreshRawLineHoldsNothingAndEveryByteValueSurvivesBothWays) {
     EXPECT_FALSE(tio.c_iflag & (IXON | IXOFF | ICRNL) || tio.c_lflag & (ECHO | ICANON));
     QTest::qWait(50);
     EXPECT_EQ(comm.Input(), "");
-    EXPECT_EQ(pty.read(), "stale"); // echoed while the line was not yet raw
+    // The kernel may echo them before the line turns raw, or not: a race of its own.
+    const QByteArray echoed = pty.read();
+    EXPECT_TRUE(echoed.isEmpty() || echoed == "stale") << echoed.toStdString();
     QByteArray all(256, 0);
     std::iota(all.begin(), all.end(), char(0));
     comm.Output(all);
