@@ -76,7 +76,8 @@ TEST(EcmSimulator, FaultScenarioBytes) {
             line.comm.Output(kRequest);
             const qsizetype bytes = std::abs(size);
             const QByteArray got = line.read(bytes == 73 ? 71 : bytes); // glued: the same read
-            EXPECT_EQ(std::pair(got.size(), line.read(1, 60).size()), std::pair(bytes, 0LL));
+            EXPECT_EQ(std::pair(got.size(), line.read(1, 60).size()),
+                      std::pair(bytes, qsizetype(0)));
             EXPECT_TRUE((size >= 0 && size < 71) ||
                         (got.startsWith(kRequest + QByteArray::fromHex("F09501")) &&
                          traffic::has_valid_checksum(got) == (size > 0)));
