@@ -6,6 +6,7 @@
 //   e.g.   polling_bench 30 5 --scenario usb-bunches --bunch-ms 16
 // With simulator options it polls a clean line first, in the same run, and
 // compares the two.
+#include "link/traffic.h"
 #include "ui/form1.h"
 
 #include "ui/traffic_list.h"
@@ -62,12 +63,7 @@ bool verifiedExchange(const QString& line) {
     for (const QString& group : line.split(' ', Qt::SkipEmptyParts))
         bytes += char(group.toInt(nullptr, 16));
     const qsizetype at = bytes.indexOf(QByteArray::fromHex("F05601B9F09501"));
-    if (at < 0 || bytes.size() < at + 71)
-        return false;
-    int sum = 0;
-    for (char b : bytes.mid(at + 4, 67))
-        sum += quint8(b);
-    return sum % 256 == 0;
+    return at >= 0 && traffic::has_valid_checksum(bytes.mid(at));
 }
 
 // Starts the simulator as a process of its own, so its work is not counted
