@@ -12,6 +12,7 @@
 #include <QStyleOptionButton>
 #include <QStyleOptionGroupBox>
 #include <algorithm>
+#include <vector>
 
 namespace form1 {
 
@@ -72,9 +73,12 @@ bool isOpaque(Kind kind) {
 } // namespace
 
 QStringList cutCaptions(const QWidget& window) {
+    std::vector<const QWidget*> widgets(kControlCount);
+    for (int i = 0; i < kControlCount; ++i)
+        widgets[i] = window.findChild<const QWidget*>(kControls[i].name);
     QStringList cut;
     for (int i = 0; i < kControlCount; ++i) {
-        const QWidget* w = window.findChild<const QWidget*>(kControls[i].name);
+        const QWidget* w = widgets[i];
         if (!w || !hasCaption(kControls[i]))
             continue;
         const CaptionArea area = areaOf(*w);
@@ -83,7 +87,7 @@ QStringList cutCaptions(const QWidget& window) {
         const QRect onWindow =
             QRect(w->mapTo(&window, area.text.topLeft()), area.text.size()).adjusted(1, 0, -2, 0);
         for (int j = 0; j < kControlCount && fits; ++j) {
-            const QWidget* other = window.findChild<const QWidget*>(kControls[j].name);
+            const QWidget* other = widgets[j];
             fits = !other || other == w || !isOpaque(kControls[j].kind) ||
                    pageOf(other) != pageOf(w) ||
                    !QRect(other->mapTo(&window, QPoint()), other->size()).intersects(onWindow);
