@@ -23,6 +23,28 @@ std::int64_t wireMs(qsizetype bytes) {
     return (bytes * 10 * 1000 + kBaud - 1) / kBaud;
 }
 
+// Where one exchange stands. Until the ECM has sent anything the reply
+// deadline stands, as slow ECMs answer late; once it has, silence ends it.
+enum class Phase { Nothing, Arriving, Whole };
+
+// Leading whole chatter frames: an ECM may repeat it, and it is no reply.
+qsizetype chatterAhead(const QByteArray& buffer) {
+    const QByteArray chatter = frames::toBytes(frames::kChatterFrame);
+    qsizetype at = 0;
+    while (buffer.mid(at, chatter.size()) == chatter)
+        at += chatter.size();
+    return at;
+}
+
+Phase phaseOf(const QByteArray& buffer, qsizetype start) {
+    if (buffer.size() >= std::max<qsizetype>(start, 0) + frames::kExchangeLength)
+        return Phase::Whole;
+    // Our own request comes back on the one-wire bus: the ECM has not spoken yet.
+    const bool echoOnly =
+        frames::toBytes(frames::kMode1Request).startsWith(buffer.mid(chatterAhead(buffer)));
+    return echoOnly ? Phase::Nothing : Phase::Arriving;
+}
+
 } // namespace
 
 void ConnectionSequence::run() {
@@ -37,15 +59,12 @@ void ConnectionSequence::run() {
         return fail(kTimedOutPrompt, kTimedOutTitle);
 
     sendRequest(true);
-    const std::int64_t sentAt = clock_.tick();
-    QByteArray buffer;
-    const qsizetype start = findExchange(buffer, sentAt + kReplyTimeoutMs);
-    if (start < 0)
+    const Exchange first = readExchange(clock_.tick());
+    if (!first.whole)
         return fail(kNoDataPrompt, kNoDataTitle);
-    exchangeMs_ = clock_.tick() - sentAt;
 
-    window_.parse_as_hex(buffer);
-    const QByteArray exchange = buffer.mid(start);
+    window_.parse_as_hex(first.bytes);
+    const QByteArray exchange = first.judged();
     bool connected = false;
     window_.check_packet(exchange, connected);
     if (!connected)
@@ -55,18 +74,6 @@ void ConnectionSequence::run() {
     if (traffic::has_valid_checksum(exchange))
         decode(exchange);
     poll();
-}
-
-// The first exchange: 71 bytes within the deadline, or more when stray bytes
-// (a repeated chatter frame, noise) came ahead of the echoed request.
-// Returns where the exchange starts, or -1 when it did not come whole in time.
-qsizetype ConnectionSequence::findExchange(QByteArray& buffer, std::int64_t deadline) {
-    if (!readUntil(buffer, frames::kExchangeLength, deadline))
-        return -1;
-    const qsizetype start = std::max<qsizetype>(0, exchangeStart(buffer));
-    if (start > 0 && !readUntil(buffer, start + frames::kExchangeLength, deadline))
-        return -1;
-    return start;
 }
 
 // The first request goes out unlisted; then every pass logs the whole buffer
@@ -90,15 +97,6 @@ bool ConnectionSequence::awaitChatter() {
     return traffic::is_chatter_frame(buffer) || clock_.tick() <= deadline;
 }
 
-// Reads until the buffer holds `length` bytes or the deadline passed.
-bool ConnectionSequence::readUntil(QByteArray& buffer, qsizetype length, std::int64_t deadline) {
-    while (buffer.size() < length && clock_.tick() <= deadline) {
-        waitForBytes(int(length - buffer.size()), deadline);
-        buffer += port_.input();
-    }
-    return buffer.size() >= length || clock_.tick() <= deadline;
-}
-
 // One wake-up when the missing bytes are all there, not one per byte.
 void ConnectionSequence::waitForBytes(int missing, std::int64_t deadline) {
     watchLink();
@@ -120,46 +118,51 @@ void ConnectionSequence::watchLink() {
     }
 }
 
-// Reads one polling exchange, skipping stray bytes (noise, the late tail of an
-// earlier exchange) ahead of the echoed request. Until the reply header is in,
-// the reply deadline stands, as slow ECMs answer late; after it, a silence of
-// more than kByteGapMs ends the exchange, so a lost byte costs one exchange.
-// A whole exchange wakes the sequence once; it first looks at one that is not
-// whole when the last whole one had taken a little longer.
-// Returns where the exchange starts (0 when no header came).
-qsizetype ConnectionSequence::readExchange(QByteArray& buffer, std::int64_t sentAt) {
+// Reads one exchange, the first as every polling one: ended when it is whole,
+// when the line stays quiet for longer than the missing bytes need once the
+// ECM has begun to answer, or at the reply deadline. Stray bytes ahead of the
+// echoed request (noise, the late tail of an earlier exchange) are skipped.
+ConnectionSequence::Exchange ConnectionSequence::readExchange(std::int64_t sentAt) {
     const std::int64_t deadline = sentAt + kReplyTimeoutMs;
-    const std::int64_t firstLook = sentAt + exchangeMs_ + kLookSlackMs;
-    const qsizetype headerEnd = frames::kReplyHeaderPosition + 2;
+    QByteArray buffer;
     qsizetype start = -1;
-    std::int64_t quietAfter = deadline;
+    std::int64_t lastLook = sentAt, quietAfter = deadline, now = clock_.tick();
     for (;;) {
-        const qsizetype need = std::max<qsizetype>(start, 0) + frames::kExchangeLength;
-        const std::int64_t now = clock_.tick();
-        if (buffer.size() >= need || now > deadline || (start >= 0 && now > quietAfter))
-            break;
-        // A late reply: wake when its header could be in, then when the whole exchange could.
-        const bool late = start < 0 && now > firstLook;
+        const Phase phase = phaseOf(buffer, start);
         const qsizetype missing =
-            late && buffer.size() < headerEnd ? headerEnd - buffer.size() : need - buffer.size();
-        waitForBytes(int(missing), start >= 0 ? std::min(deadline, quietAfter)
-                                   : late     ? deadline
-                                              : std::min(deadline, firstLook));
+            std::max<qsizetype>(start, 0) + frames::kExchangeLength - buffer.size();
+        if (phase == Phase::Whole || now > deadline ||
+            (phase == Phase::Arriving && now > quietAfter))
+            break;
+        // One wake-up computation: the ECM's first byte or the whole exchange,
+        // or the deadline or the silence that ends it.
+        const qsizetype wanted =
+            phase == Phase::Nothing
+                ? std::max<qsizetype>(1, chatterAhead(buffer) + frames::kLeadingBytes + 1 -
+                                             buffer.size())
+                : missing;
+        waitForBytes(int(wanted),
+                     phase == Phase::Nothing ? deadline : std::min(deadline, quietAfter));
         const QByteArray got = port_.input();
-        if (got.isEmpty())
-            continue;
-        buffer += got;
-        if (start < 0)
-            start = exchangeStart(buffer);
-        // Allow the missing bytes their time on the wire, but never less than
-        // the gap a reply may pause for.
-        if (start >= 0)
+        now = clock_.tick();
+        if (!got.isEmpty()) {
+            buffer += got;
+            if (start < 0)
+                start = exchangeStart(buffer);
+            // Enough to wake us came just now; fewer came after the last look,
+            // and no faster than the wire carries them.
+            const std::int64_t cameBy =
+                got.size() >= wanted ? now : std::min(now, lastLook + wireMs(got.size()));
+            const qsizetype stillMissing =
+                std::max<qsizetype>(start, 0) + frames::kExchangeLength - buffer.size();
             quietAfter =
-                clock_.tick() + std::max(wireMs(need - buffer.size()) + kLookSlackMs, kByteGapMs);
+                std::max(cameBy + std::max(wireMs(stillMissing) + kLookSlackMs, kByteGapMs),
+                         now + kLookSlackMs);
+        }
+        lastLook = now;
     }
-    if (start >= 0 && buffer.size() >= start + frames::kExchangeLength)
-        exchangeMs_ = clock_.tick() - sentAt;
-    return std::max<qsizetype>(start, 0);
+    const qsizetype from = std::max<qsizetype>(start, 0);
+    return {buffer, from, buffer.size() >= from + frames::kExchangeLength};
 }
 
 // One request per exchange: sending on every pass would flood the link, and
@@ -167,15 +170,12 @@ qsizetype ConnectionSequence::readExchange(QByteArray& buffer, std::int64_t sent
 // Only a reply whose header and checksum are right is shown, keeps the status
 // "Connected" and counts as an answer.
 void ConnectionSequence::poll() {
-    QByteArray buffer;
     for (;;) {
         window_.yield();
         sendRequest(true);
-        const std::int64_t sentAt = clock_.tick();
-        buffer.clear();
-        const qsizetype start = readExchange(buffer, sentAt);
-        window_.parse_as_hex(buffer);
-        const QByteArray exchange = buffer.mid(start);
+        const Exchange read = readExchange(clock_.tick());
+        window_.parse_as_hex(read.bytes);
+        const QByteArray exchange = read.judged();
         bool connected = false;
         if (traffic::has_valid_checksum(exchange))
             window_.check_packet(exchange, connected);

@@ -62,11 +62,12 @@ public:
 inline constexpr std::int32_t kBaud = 8192;
 inline constexpr std::int64_t kChatterTimeoutMs = 15000;
 inline constexpr std::int64_t kReplyTimeoutMs = 2000;
-// In polling, once the reply header is in, a longer silence before the
-// exchange is whole means a byte was lost: the exchange is over.
-inline constexpr std::int64_t kByteGapMs = 50;
-// A reply not whole this much later than the last whole exchange took is
-// looked at; the same slack is added to the time missing bytes take to come.
+// Once the ECM has begun to answer, a longer silence before the exchange is
+// whole means a byte was lost: the exchange is over. Longer than a pause a
+// reply may make mid-way (30 ms) and a USB adapter's 16 ms bunches.
+inline constexpr std::int64_t kByteGapMs = 40;
+// Added to the time the missing bytes take on the wire before the silence
+// counts; also the least a look waits after one that brought bytes.
 inline constexpr std::int64_t kLookSlackMs = 10;
 // Once the chatter wait's buffer can no longer become the chatter frame,
 // nothing read later changes the outcome: a babbling line wakes it per bunch.
@@ -90,10 +91,17 @@ public:
     void run();
 
 private:
+    // One request's exchange as read: where it starts in `bytes` (behind
+    // stray bytes), and whether all of it came.
+    struct Exchange {
+        QByteArray bytes;
+        qsizetype start = 0;
+        bool whole = false;
+        QByteArray judged() const { return bytes.mid(start); }
+    };
+
     bool awaitChatter();
-    bool readUntil(QByteArray& buffer, qsizetype length, std::int64_t deadline);
-    qsizetype findExchange(QByteArray& buffer, std::int64_t deadline);
-    qsizetype readExchange(QByteArray& buffer, std::int64_t sentAt);
+    Exchange readExchange(std::int64_t sentAt);
     void waitForBytes(int missing, std::int64_t deadline);
     void accepted();
     void watchLink();
@@ -109,8 +117,6 @@ private:
     // While connected, the tick after which a missing reply means the link is gone.
     std::int64_t silenceDeadline_ = 0;
     bool connected_ = false;
-    // How long the last whole exchange took, from its request.
-    std::int64_t exchangeMs_ = 0;
     std::array<char, 67> frame_{};
     std::array<std::int32_t, 67> data_{};
 };

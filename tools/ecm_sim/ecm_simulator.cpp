@@ -64,8 +64,9 @@ Simulator::Simulator(Options options) : options_(std::move(options)), rng_(optio
         if (position < 4 || position > 66 || value < 0 || value > 255)
             throw std::invalid_argument("fixed bytes must be positions 4 to 66, values 0 to 255");
     }
-    if (options_.every < 1 || options_.position < 1 || options_.position > kReplyLength)
-        throw std::invalid_argument("--every wants 1 or more, --pos 1 to 67");
+    if (options_.every < 1 || options_.position < 1 || options_.position > kReplyLength ||
+        options_.echoPosition < 0 || options_.echoPosition > int(kRequest.size()))
+        throw std::invalid_argument("--every wants 1 or more, --pos 1 to 67, --echo-pos 1 to 4");
 }
 
 Simulator::~Simulator() {
@@ -257,22 +258,22 @@ void Simulator::sendExchange(std::vector<std::uint8_t> reply, std::chrono::milli
         reply[kReplyLength - 1] = static_cast<std::uint8_t>(reply[kReplyLength - 1] + 1);
     if (scenario == Scenario::ShortReply)
         reply.pop_back();
+    std::vector<std::uint8_t> exchange = kRequest; // the one-wire bus echoes the request
+    exchange.insert(exchange.end(), reply.begin(), reply.end());
     const bool damaged = (repliesThisSession_ + 1) % options_.every == 0;
-    const auto at = reply.begin() + options_.position - 1;
+    const long index = options_.echoPosition > 0
+                           ? options_.echoPosition - 1
+                           : static_cast<long>(kRequest.size()) + options_.position - 1;
+    const auto at = exchange.begin() + index;
     if (damaged && scenario == Scenario::FlippedBit)
         *at ^= 0x80;
     if (damaged && scenario == Scenario::LostByte)
-        reply.erase(at);
+        exchange.erase(at);
     if (damaged && scenario == Scenario::DoubledByte)
-        reply.insert(at, *at);
-
-    std::vector<std::uint8_t> exchange = kRequest; // the one-wire bus echoes the request
-    exchange.insert(exchange.end(), reply.begin(), reply.end());
+        exchange.insert(at, *at);
     if (damaged && scenario == Scenario::PauseInReply) {
-        const auto split =
-            exchange.begin() + static_cast<long>(kRequest.size()) + options_.position;
-        send({exchange.begin(), split}, delay);
-        send({split, exchange.end()}, std::chrono::milliseconds(options_.pauseMs));
+        send({exchange.begin(), at + 1}, delay);
+        send({at + 1, exchange.end()}, std::chrono::milliseconds(options_.pauseMs));
         return;
     }
     // Junk on the heels of the last byte, so the program never sees the exchange end alone.

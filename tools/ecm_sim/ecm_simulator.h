@@ -34,7 +34,8 @@ enum class Scenario {
     UsbBunches,         // bytes handed over every `bunchMs`, like a USB adapter's latency timer
     Babble,             // after the first request, random bytes at full rate, never a chatter frame
     PauseAfter,         // silent for `pauseMs` after `pollLimit` replies, then answers again
-    // Every `every`th reply is damaged at reply position `position` (1-based):
+    // Every `every`th exchange is damaged at reply position `position` (1-based),
+    // or at echo position `echoPosition` when that is set:
     FlippedBit,      // its top bit flipped, the checksum left as it was
     LostByte,        // that byte never sent: 70 bytes in the exchange
     DoubledByte,     // that byte sent twice: 72 bytes in the exchange
@@ -54,6 +55,8 @@ struct Options {
     int pauseMs = 0;
     int every = 20;
     int position = 11;
+    // When set, those scenarios damage this byte (1 to 4) of the echoed request instead.
+    int echoPosition = 0;
     // Answer only while the line runs at 8192 baud, 8 data bits, no parity, 1 stop bit.
     bool checkLineSpeed = true;
     // Fixed values for reply positions 4 to 66 (1-based).

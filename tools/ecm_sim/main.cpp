@@ -91,11 +91,14 @@ int main(int argc, char** argv) {
         {"pause-ms", "pause-after, pause-in-reply: stay silent for <ms>, then answer again.", "ms",
          "0"},
         {"every",
-         "flipped-bit, lost-byte, doubled-byte, pause-in-reply: damage every <n>th reply "
+         "flipped-bit, lost-byte, doubled-byte, pause-in-reply: damage every <n>th exchange "
          "(default 20).",
          "n", "20"},
         {"pos", "The reply byte (1 to 67) those scenarios damage or pause after (default 11).", "p",
          "11"},
+        {"echo-pos",
+         "Damage or pause after byte <p> (1 to 4) of the echoed request instead of a reply byte.",
+         "p", "0"},
         {"bunch-ms", "usb-bunches: hand bytes over every <ms> (default 16).", "ms", "16"},
         {"any-speed", "Answer whatever line speed the program set (by default only 8192 "
                       "baud, 8N1)."},
@@ -118,6 +121,7 @@ int main(int argc, char** argv) {
     options.bunchMs = intValue(parser, "bunch-ms");
     options.every = intValue(parser, "every");
     options.position = intValue(parser, "pos");
+    options.echoPosition = intValue(parser, "echo-pos");
     options.checkLineSpeed = !parser.isSet("any-speed");
     options.coolantStartDegrees = parser.value("coolant-start").toDouble();
     options.transcriptPath = parser.value("transcript").toStdString();
