@@ -28,6 +28,8 @@ struct Bench : aldl::SequenceWindow, aldl::SequencePort, aldl::TickClock {
     std::multimap<std::int64_t, QByteArray> inFlight;
     std::set<std::int64_t> windowEvents;
     bool eventAtEachDeadline = false;
+    // One wire: an answer starts only once what is already on it has come.
+    bool oneWire = false;
     std::vector<std::string> portCalls;
     std::vector<int> thresholds, decoded;
     std::vector<std::int64_t> requestTimes;
@@ -63,8 +65,12 @@ struct Bench : aldl::SequenceWindow, aldl::SequencePort, aldl::TickClock {
         if (b != frames::toBytes(frames::kMode1Request))
             violations.push_back("sent " + traffic::hex_text(b).toStdString());
         requestTimes.push_back(now);
-        for (const auto& [after, data] : answers[requests])
-            inFlight.insert({now + after, data});
+        const auto& answer = answers[requests];
+        std::int64_t later = 0;
+        if (oneWire && !answer.empty() && !inFlight.empty())
+            later = std::max<std::int64_t>(0, inFlight.rbegin()->first + 2 - now);
+        for (const auto& [after, data] : answer)
+            inFlight.insert({now + after + later, data});
         ++requests;
     }
     QByteArray input() override {

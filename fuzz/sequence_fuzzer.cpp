@@ -1,0 +1,111 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Drives the real connection sequence through the scripted link: the input
+// decides what the line delivers for each request, in which bunches and when.
+// Any finding of lineViolations() aborts, so libFuzzer keeps the input.
+#include "tests/support/scripted_link.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <fuzzer/FuzzedDataProvider.h>
+
+namespace {
+
+// The echoed request and a right reply whose data bytes the input chose.
+QByteArray exchange(FuzzedDataProvider& in) {
+    QByteArray reply = frames::toBytes(frames::kMode1ReplyHeader);
+    const std::uint8_t fill = in.ConsumeIntegral<std::uint8_t>();
+    for (int i = 0; i < 63; ++i)
+        reply += char(i == 7 ? in.ConsumeIntegral<std::uint8_t>() : fill);
+    unsigned sum = 0;
+    for (char c : reply)
+        sum += static_cast<unsigned char>(c);
+    reply += char((256 - sum % 256) % 256);
+    return frames::toBytes(frames::kMode1Request) + reply;
+}
+
+QByteArray junk(FuzzedDataProvider& in, int most) {
+    const std::string bytes = in.ConsumeBytesAsString(in.ConsumeIntegralInRange(1, most));
+    return QByteArray(bytes.data(), qsizetype(bytes.size()));
+}
+
+// One request's answer: damage anywhere in the exchange, then handed over in
+// bunches of at most 13 bytes (a USB adapter's 16 ms), never sooner than the
+// wire carries them, with pauses where the input puts them.
+std::vector<std::pair<std::int64_t, QByteArray>> answer(FuzzedDataProvider& in) {
+    QByteArray ex = exchange(in);
+    std::int64_t at = in.ConsumeIntegralInRange(0, 160);
+    for (int damage = in.ConsumeIntegralInRange(0, 3); damage > 0; --damage) {
+        const int pos = in.ConsumeIntegralInRange(0, int(ex.size()) - 1);
+        switch (in.ConsumeIntegralInRange(0, 8)) {
+        case 0:
+            ex[pos] = char(ex[pos] ^ (1 << in.ConsumeIntegralInRange(0, 7)));
+            break;
+        case 1:
+            ex.remove(pos, 1);
+            break;
+        case 2:
+            ex.insert(pos, ex[pos]);
+            break;
+        case 3:
+            ex.prepend(junk(in, 8));
+            break;
+        case 4:
+            ex.append(junk(in, 4));
+            break;
+        case 5:
+            ex.truncate(pos);
+            break;
+        case 6:
+            ex.prepend(frames::toBytes(frames::kChatterFrame));
+            break;
+        case 7:
+            at = in.ConsumeIntegralInRange(150, 2200);
+            break; // a slow ECM, or none in time
+        default:
+            return {}; // silence
+        }
+        if (ex.isEmpty())
+            return {};
+    }
+    const int bunch = in.ConsumeIntegralInRange(1, 13);
+    const int pauseAfter = in.ConsumeIntegralInRange(0, int(ex.size())),
+              pauseMs = in.ConsumeIntegralInRange(0, 40);
+    std::vector<std::pair<std::int64_t, QByteArray>> out;
+    for (qsizetype k = 0; k < ex.size(); k += bunch) {
+        const QByteArray part = ex.mid(k, bunch);
+        const std::int64_t pause = k + part.size() > pauseAfter ? pauseMs : 0;
+        out.push_back({at + wireMs(k + part.size()) + pause, part});
+    }
+    return out;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    FuzzedDataProvider in(data, size);
+    Bench b;
+    b.oneWire = true;
+    const std::int64_t chatterAt = in.ConsumeIntegralInRange(1, 300);
+    b.answers[0] = {{chatterAt, frames::toBytes(frames::kChatterFrame)}};
+    if (in.ConsumeBool())
+        b.answers[0].push_back({chatterAt + 20, frames::toBytes(frames::kChatterFrame)});
+    int requests = 1;
+    for (; requests < 40 && in.remaining_bytes() > 0; ++requests)
+        b.answers[requests] = answer(in);
+    for (int e = in.ConsumeIntegralInRange(0, 8); e > 0; --e)
+        b.windowEvents.insert(1000 + in.ConsumeIntegralInRange(0, 40000));
+    b.yieldsLeft = 10 * requests + 40;
+    b.run();
+    const std::vector<std::string> found = lineViolations(b);
+    if (!found.empty()) {
+        for (const std::string& v : found)
+            std::fprintf(stderr, "%s\n", v.c_str());
+        // What the line delivered after each request, to write the finding down as a test.
+        for (const auto& d : b.delivered)
+            std::fprintf(stderr, "request %d sent at %lld: at %lld %s\n", d.afterRequests - 1,
+                         static_cast<long long>(b.requestTimes[size_t(d.afterRequests) - 1]),
+                         static_cast<long long>(d.at), qPrintable(traffic::hex_text(d.bytes)));
+        std::abort();
+    }
+    return 0;
+}
