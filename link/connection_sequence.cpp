@@ -59,7 +59,8 @@ void ConnectionSequence::run() {
         return fail(kTimedOutPrompt, kTimedOutTitle);
 
     sendRequest(true);
-    const Exchange first = readExchange(clock_.tick());
+    // The first exchange has the whole reply deadline: a hiccup must not cost the connection.
+    const Exchange first = readExchange(clock_.tick(), false);
     if (!first.whole)
         return fail(kNoDataPrompt, kNoDataTitle);
 
@@ -119,10 +120,11 @@ void ConnectionSequence::watchLink() {
 }
 
 // Reads one exchange, the first as every polling one: ended when it is whole,
-// when the line stays quiet for longer than the missing bytes need once the
-// ECM has begun to answer, or at the reply deadline. Stray bytes ahead of the
+// at the reply deadline, or (`endOnSilence`) when the line stays quiet for
+// longer than the missing bytes need once the ECM has begun to answer. Stray bytes ahead of the
 // echoed request (noise, the late tail of an earlier exchange) are skipped.
-ConnectionSequence::Exchange ConnectionSequence::readExchange(std::int64_t sentAt) {
+ConnectionSequence::Exchange ConnectionSequence::readExchange(std::int64_t sentAt,
+                                                              bool endOnSilence) {
     const std::int64_t deadline = sentAt + kReplyTimeoutMs;
     QByteArray buffer;
     qsizetype start = -1;
@@ -132,7 +134,7 @@ ConnectionSequence::Exchange ConnectionSequence::readExchange(std::int64_t sentA
         const qsizetype missing =
             std::max<qsizetype>(start, 0) + frames::kExchangeLength - buffer.size();
         if (phase == Phase::Whole || now > deadline ||
-            (phase == Phase::Arriving && now > quietAfter))
+            (phase == Phase::Arriving && endOnSilence && now > quietAfter))
             break;
         // One wake-up computation: the ECM's first byte or the whole exchange,
         // or the deadline or the silence that ends it.
@@ -141,8 +143,9 @@ ConnectionSequence::Exchange ConnectionSequence::readExchange(std::int64_t sentA
                 ? std::max<qsizetype>(1, chatterAhead(buffer) + frames::kLeadingBytes + 1 -
                                              buffer.size())
                 : missing;
-        waitForBytes(int(wanted),
-                     phase == Phase::Nothing ? deadline : std::min(deadline, quietAfter));
+        waitForBytes(int(wanted), phase == Phase::Nothing || !endOnSilence
+                                      ? deadline
+                                      : std::min(deadline, quietAfter));
         const QByteArray got = port_.input();
         now = clock_.tick();
         if (!got.isEmpty()) {
@@ -173,7 +176,7 @@ void ConnectionSequence::poll() {
     for (;;) {
         window_.yield();
         sendRequest(true);
-        const Exchange read = readExchange(clock_.tick());
+        const Exchange read = readExchange(clock_.tick(), true);
         window_.parse_as_hex(read.bytes);
         const QByteArray exchange = read.judged();
         bool connected = false;

@@ -101,7 +101,7 @@ private:
     };
 
     bool awaitChatter();
-    Exchange readExchange(std::int64_t sentAt);
+    Exchange readExchange(std::int64_t sentAt, bool endOnSilence);
     void waitForBytes(int missing, std::int64_t deadline);
     void accepted();
     void watchLink();
