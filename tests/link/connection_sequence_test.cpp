@@ -143,57 +143,15 @@ TEST(Sequence, PollingDecodesOnlyTheJudgedReply) {
     }
 }
 
-// Seeded random lines: valid exchanges, glued junk, short and bad replies,
-// flipped bits, lost and doubled bytes, noise, silences and late replies, the
-// chatter frame once or twice, with window events in between. Only a reply
-// sent whole and right may be decoded.
-// Replay one seed with CARNOVO_SEQUENCE_SEED=n.
-TEST(Sequence, RandomLinesNeverShowAWrongValueOrAFalseConnected) {
+// Seeded random lines of replies that all come in time, some damaged (in the
+// header too) and some paused up to 30 ms: every whole reply is decoded, so
+// the one after a damaged exchange is too, and the status stays. Any line at
+// all is the fuzzer's (fuzz/). Replay one seed with CARNOVO_SEQUENCE_SEED=n.
+TEST(Sequence, RandomLinesDecodeEveryWholeReply) {
     const int replay = qEnvironmentVariableIntValue("CARNOVO_SEQUENCE_SEED");
-    int passes = 0;
     for (int seed = replay ? replay : 1; seed <= (replay ? replay : 150); ++seed) {
         std::mt19937 rng(seed);
         auto pick = [&](int n) { return int(rng() % unsigned(n)); };
-        auto noise = [&](int n) {
-            QByteArray out;
-            while (out.size() < n)
-                out += char(pick(256));
-            return out;
-        };
-        Bench b;
-        const std::int64_t chatterAt = 1 + pick(100);
-        b.answers[0] = {{chatterAt, pick(10) ? kChatter : noise(1 + pick(4))}};
-        if (pick(4) == 0)
-            b.answers[0].push_back({chatterAt + 20, kChatter});
-        for (int n = 1; n < 80; ++n) {
-            QByteArray ex = exchange(pick(256));
-            const std::int64_t after = 5 + pick(150);
-            const int split = pick(72), pos = 1 + pick(67);
-            // clang-format off
-            switch (pick(11)) {
-            case 0: b.answers[n] = {{after, ex + noise(1 + pick(3))}}; break; // junk glued to the reply's end
-            case 1: b.answers[n] = {{after, ex.left(pick(71))}}; break;        // short
-            case 2: ex[4 + pick(3)] = char(pick(256)); b.answers[n] = {{after, ex}}; break; // a bad header
-            case 3: b.answers[n] = {{1 + pick(4), noise(1 + pick(6))}, {after, ex}}; break; // noise ahead
-            case 4: break;                                                        // silence
-            case 5: b.answers[n] = {{2000 + pick(3000), ex}}; break; // too late: lands in a later exchange
-            case 6: case 7: case 8: b.answers[n] = {{after, damaged(ex, "fld"[pick(3)], pos, pick(8))}}; break;
-            default: b.answers[n] = {{after, ex.left(split)}, {after + pick(40), ex.mid(split)}}; // in two parts
-            }
-            // clang-format on
-        }
-        for (int e = 0; e < 100; ++e)
-            b.windowEvents.insert(1000 + pick(200000));
-        b.yieldsLeft = 2000;
-        b.run();
-        passes += 2000 - std::max(b.yieldsLeft, 0);
-        const std::vector<std::string> found = lineViolations(b, false); // bunches come at once
-        ASSERT_TRUE(found.empty())
-            << "seed " << seed << ": " << found.front() << " (CARNOVO_SEQUENCE_SEED)";
-
-        // Then replies that all come in time, some damaged and some paused up
-        // to 30 ms: every whole reply is decoded, so the one after a damaged
-        // exchange is too, and the status stays.
         Bench d;
         d.answers[0] = {{40, kChatter}};
         if (pick(2))
@@ -212,10 +170,9 @@ TEST(Sequence, RandomLinesNeverShowAWrongValueOrAFalseConnected) {
         d.decodesLeft = int(whole.size());
         d.run();
         EXPECT_EQ(d.decoded, whole) << "seed " << seed;
-        const std::vector<std::string> inTime = lineViolations(d, false);
-        EXPECT_TRUE(inTime.empty()) << "seed " << seed << ": " << inTime.front();
+        const std::vector<std::string> found = lineViolations(d, false); // bunches come at once
+        EXPECT_TRUE(found.empty()) << "seed " << seed << ": " << found.front();
     }
-    EXPECT_GT(passes, 100000);
 }
 
 } // namespace
