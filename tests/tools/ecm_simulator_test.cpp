@@ -92,11 +92,12 @@ TEST(EcmSimulator, FaultScenarioBytes) {
 // after its 11th byte), and a babbling line never forms the chatter frame. A
 // late simulator sends what fell due together: a read may bring more than asked.
 // A loaded machine slows both ends, so the upper bound catches only a simulator
-// far slower than the link, and never one slowed by the machine.
+// far slower than the link, and never one slowed by the machine; too few
+// bunches are the reader's doing, and too early a reply shows in the time.
 TEST(EcmSimulator, PacedAtTheLinksRate) {
     // clang-format off
-    const struct { const char* scenario; qsizetype bytes; int minBunches, maxBunches; milliseconds pause; } cases[] = {
-        {"normal", 71, 1, 71, 0ms}, {"usb-bunches", 71, 2, 4, 0ms}, {"babble", 200, 1, 200, 0ms}, {"pause-in-reply", 71, 2, 71, 110ms}};
+    const struct { const char* scenario; qsizetype bytes; int maxBunches; milliseconds pause; } cases[] = {
+        {"normal", 71, 71, 0ms}, {"usb-bunches", 71, 4, 0ms}, {"babble", 200, 200, 0ms}, {"pause-in-reply", 71, 71, 110ms}};
     // clang-format on
     for (const auto& c : cases) {
         SCOPED_TRACE(c.scenario);
@@ -114,7 +115,7 @@ TEST(EcmSimulator, PacedAtTheLinksRate) {
         EXPECT_TRUE(took >= ecmsim::kByteTime * (got.size() - 1) + c.pause &&
                     took < ecmsim::kByteTime * c.bytes * 2 + c.pause + milliseconds(1500))
             << duration_cast<milliseconds>(took).count() << " ms for " << got.size();
-        EXPECT_TRUE(line.bunches >= c.minBunches && line.bunches <= c.maxBunches) << line.bunches;
+        EXPECT_LE(line.bunches, c.maxBunches); // fewer only says the reader was slow
         EXPECT_FALSE(got.contains(kChatter));
     }
 }
