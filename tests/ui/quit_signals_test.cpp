@@ -1,28 +1,28 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The signals that end a program, sent to the program itself against the
-// simulated ECM: it ends within a second, as Quit ends it, port let go.
+// simulated ECM: it ends within a second, as Quit ends it, its lock file gone.
 #include "tools/ecm_sim/ecm_simulator.h"
 
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
-#include <QTest>
 #include <csignal>
-#include <functional>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
 namespace {
 
 TEST(QuitSignals, EachEndsTheProgramWithinASecondAndLeavesNoLock) {
+    enum Until { Polling, ChatterAwaited, BoxOpen };
     // clang-format off
-    const struct { const char* name; int signal; const char* scenario; bool fifoAsLock; const char* waitFor; } cases[] = {
-        {"SIGTERM while polling", SIGTERM, "normal", false, "replies"},
-        {"SIGINT while polling", SIGINT, "normal", false, "replies"},
-        {"SIGHUP while polling", SIGHUP, "normal", false, "replies"},
-        {"SIGTERM in the chatter wait", SIGTERM, "silent", false, "request"},
-        {"SIGHUP with the sequence's box open", SIGHUP, "chatter-only", false, "box"},
-        {"SIGTERM with the lock refusal's box open", SIGTERM, "normal", true, "box"},
+    const struct { const char* name; int signal; const char* scenario; bool fifoAsLock; Until until; } cases[] = {
+        {"SIGTERM while polling", SIGTERM, "normal", false, Polling},
+        {"SIGINT while polling", SIGINT, "normal", false, Polling},
+        {"SIGHUP while polling", SIGHUP, "normal", false, Polling},
+        {"SIGTERM in the chatter wait", SIGTERM, "silent", false, ChatterAwaited},
+        {"SIGHUP with the sequence's box open", SIGHUP, "chatter-only", false, BoxOpen},
+        {"SIGTERM with the lock refusal's box open", SIGTERM, "normal", true, BoxOpen},
     };
     // clang-format on
     for (const auto& c : cases) {
@@ -34,42 +34,30 @@ TEST(QuitSignals, EachEndsTheProgramWithinASecondAndLeavesNoLock) {
         const QString device =
             QFileInfo(QString::fromStdString(sim.devicePath())).canonicalFilePath();
         const QString lockFile = locks.filePath("LCK.." + device.mid(5).replace('/', '_'));
-        if (c.fifoAsLock) {
-            ASSERT_EQ(mkfifo(qPrintable(lockFile), 0666), 0);
-        }
-
+        ASSERT_TRUE(!c.fifoAsLock || mkfifo(qPrintable(lockFile), 0666) == 0);
         QProcess program;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert("QT_QPA_PLATFORM", "offscreen");
         environment.insert("CARNOVO_COM1", QString::fromStdString(sim.devicePath()));
         environment.insert("CARNOVO_LOCK_DIR", locks.path());
         program.setProcessEnvironment(environment);
-        program.start(CARNOVO_PROBE_PATH);
-        ASSERT_TRUE(program.waitForStarted()) << c.name;
-        const std::function<bool()> ready[] = {
-            [&] { return sim.stats().repliesSent >= 2 && QFileInfo::exists(lockFile); },
-            [&] { return sim.stats().requestsSeen >= 1 && QFileInfo::exists(lockFile); },
-            [&] { return program.readAllStandardOutput().contains("box"); },
+        program.start(CARNOVO_PROBE_PATH, {"-platform", "offscreen"});
+        const auto ready = [&] {
+            return c.until == BoxOpen ? program.readAllStandardOutput().contains("box")
+                                      : QFileInfo::exists(lockFile) &&
+                                            (c.until == Polling ? sim.stats().repliesSent >= 2
+                                                                : sim.stats().requestsSeen >= 1);
         };
-        const auto& isReady = ready[std::string(c.waitFor) == "replies"   ? 0
-                                    : std::string(c.waitFor) == "request" ? 1
-                                                                          : 2];
-        QElapsedTimer waiting;
-        waiting.start();
-        while (!isReady() && waiting.elapsed() < 10000)
+        QElapsedTimer timer;
+        for (timer.start(); !ready() && timer.elapsed() < 10000;)
             program.waitForReadyRead(20);
-        ASSERT_LT(waiting.elapsed(), 10000) << c.name;
-
-        QElapsedTimer ending;
-        ending.start();
+        ASSERT_LT(timer.elapsed(), 10000) << c.name;
+        timer.restart();
         ::kill(pid_t(program.processId()), c.signal);
-        EXPECT_TRUE(program.waitForFinished(3000)) << c.name;
-        EXPECT_LT(ending.elapsed(), 1000) << c.name;
-        EXPECT_EQ(std::tuple(program.exitStatus(), program.exitCode()),
-                  std::tuple(QProcess::NormalExit, 0))
+        EXPECT_TRUE(program.waitForFinished(3000) && timer.elapsed() < 1000) << c.name;
+        EXPECT_EQ(
+            std::tuple(program.exitStatus(), program.exitCode(), QFileInfo(lockFile).exists()),
+            std::tuple(QProcess::NormalExit, 0, c.fifoAsLock))
             << c.name;
-        // A lock file is gone; what another program left there stays.
-        EXPECT_EQ(QFileInfo(lockFile).exists(), c.fifoAsLock) << c.name;
         program.kill();
         program.waitForFinished();
     }
