@@ -4,6 +4,7 @@
 #include "serial/mscomm.h"
 #include "serial/open_refusal.h"
 #include "serial/port_names.h"
+#include "tests/support/as_nobody.h"
 #include "tests/support/print.h"
 #include "tests/support/pty.h"
 
@@ -18,10 +19,14 @@
 #include <numeric>
 #include <optional>
 #include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <sys/syscall.h>
 
 // Every line-settings write of the process, whoever makes it.
 static int lineWrites = 0;
+// When set, the driver's serial flags as a USB adapter's driver keeps them
+// (a pseudo-terminal has none).
+static std::optional<int> adapterFlags;
 extern "C" int ioctl(int fd, unsigned long request, ...) noexcept {
     va_list args;
     va_start(args, request);
@@ -30,7 +35,24 @@ extern "C" int ioctl(int fd, unsigned long request, ...) noexcept {
     for (const unsigned long write : std::initializer_list<unsigned long>{
              TCSETS, TCSETSW, TCSETSF, TCSETS2, TCSETSW2, TCSETSF2, TIOCSSERIAL})
         lineWrites += request == write;
+    if (adapterFlags && (request == TIOCGSERIAL || request == TIOCSSERIAL)) {
+        auto* serial = static_cast<serial_struct*>(argument);
+        if (request == TIOCGSERIAL)
+            *serial = serial_struct{}, serial->flags = *adapterFlags;
+        else
+            adapterFlags = serial->flags;
+        return 0;
+    }
     return int(syscall(SYS_ioctl, fd, request, argument));
+}
+
+// When set, what read() answers once on that descriptor: 0, or -errno.
+static std::optional<std::pair<int, int>> readFault;
+extern "C" ssize_t read(int fd, void* buffer, size_t count) {
+    if (!readFault || readFault->first != fd)
+        return syscall(SYS_read, fd, buffer, count);
+    errno = -std::exchange(readFault, std::nullopt)->second;
+    return errno ? -1 : 0;
 }
 
 namespace {
@@ -132,14 +154,16 @@ TEST_F(SerialPort, RefusalsRaiseAndLeaveTheControlClosed) {
     EXPECT_TRUE(comm.PortOpen());
 }
 
-// A pulled cable (the far end hangs up) is told at the next Input within
-// 0.2 s, whether the control listens or waits for a reply's bytes.
+// A pulled cable (the far end hangs up) is told within 0.2 s (the first
+// event), whether the control listens or waits for a reply's bytes; the
+// adapter's latency timer is put back and nothing spins afterwards.
 TEST(PulledCable, RaisesLostConnectionAtOnceAndClosesThePort) {
     for (const int threshold : {3, 71}) {
         std::optional<PtyPair> pty(std::in_place);
         qputenv("CARNOVO_COM4", pty->slavePath().toLocal8Bit());
         MSComm comm;
         comm.setCommPort(4);
+        adapterFlags = 0;
         comm.setPortOpen(true);
         comm.Output("\xF0\x56\x01\xB9");
         comm.setRThreshold(threshold);
@@ -149,11 +173,88 @@ TEST(PulledCable, RaisesLostConnectionAtOnceAndClosesThePort) {
         sincePull.start();
         pty.reset();
         event.wait(1000);
-        const QString error = raised([&] { comm.Input(); });
         EXPECT_LT(sincePull.elapsed(), 200) << threshold;
+        EXPECT_EQ(*std::exchange(adapterFlags, std::nullopt), 0); // the latency timer put back
+        // Lost, the control sleeps however long nobody reads.
+        auto cpuMs = [usage = rusage{}]() mutable {
+            getrusage(RUSAGE_SELF, &usage);
+            return (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1000 +
+                   (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1000;
+        };
+        const long cpuBefore = cpuMs();
+        QTest::qWait(500);
+        EXPECT_LT(cpuMs() - cpuBefore, 30) << threshold;
+        const QString error = raised([&] { comm.Input(); });
         EXPECT_TRUE(error.startsWith("8020 mscomm32: Lost the connection to COM 4")) << threshold;
         EXPECT_FALSE(comm.PortOpen());
     }
+}
+
+// A read that fails as on a vanished device, or finds the line's end, is a
+// lost device; one a signal broke off is tried again.
+TEST_F(SerialPort, ReadFailuresOfAVanishedDeviceAreALostDevice) {
+    const QString lost = "8020 mscomm32: Lost the connection to COM 2 (" + pty.slavePath() +
+                         "): the device was unplugged or hung up ()";
+    for (const auto& [fault, error] : std::initializer_list<std::pair<int, QString>>{
+             {0, lost}, {-ENXIO, lost}, {-ENODEV, lost}, {-EINTR, "x"}}) {
+        if (!comm.PortOpen())
+            comm.setPortOpen(true);
+        pty.write("x");
+        QTest::qWait(20);
+        readFault = {int(comm.CommID()), fault};
+        QByteArray input;
+        EXPECT_EQ(raised([&] { input = comm.Input(); }) + input, error) << fault;
+    }
+}
+
+// Output never waits for the device: what it does not take yet goes out when
+// it has room; a device that takes nothing for as long as a reply may take
+// is a lost device, never a request reported sent and dropped.
+TEST_F(SerialPort, OutputTheDeviceDoesNotTakeNeverBlocksAndIsNeverDropped) {
+    pty.read(); // the kernel's echo of what came before the open, if any
+    for (const bool lineGoesOn : {true, false}) {
+        if (!comm.PortOpen())
+            comm.setPortOpen(true);
+        ASSERT_EQ(ioctl(int(comm.CommID()), TCXONC, TCOOFF), 0); // as by flow control
+        QSignalSpy event(&comm, &MSComm::OnComm);
+        comm.setRThreshold(67);
+        QElapsedTimer output;
+        output.start();
+        comm.Output("\xF0\x56\x01\xB9");
+        EXPECT_LT(output.elapsed(), 50);
+        if (lineGoesOn) {
+            EXPECT_EQ(pty.read(1000), "");
+            ioctl(int(comm.CommID()), TCXONC, TCOON);
+            EXPECT_EQ(pty.read(1500), "\xF0\x56\x01\xB9");
+        }
+        EXPECT_EQ(lineGoesOn ? event.count() == 0 : event.wait(3000) && output.elapsed() > 1800,
+                  true)
+            << lineGoesOn;
+        EXPECT_EQ(raised([&] { comm.Input(); }),
+                  lineGoesOn ? ""
+                             : "8020 mscomm32: Lost the connection to COM 2 (" + pty.slavePath() +
+                                   "): the device took nothing sent to it for 2 s ()");
+        comm.setRThreshold(0);
+    }
+}
+
+// While open, no other user's program opens the device, and an adapter's
+// latency timer is short; closing puts both back.
+TEST_F(SerialPort, WhileOpenTheDeviceIsOursAloneAndItsLatencyShort) {
+    ASSERT_EQ(chmod(qPrintable(pty.slavePath()), 0666), 0);
+    const auto openAsNobody = [&] {
+        return asNobody([&] {
+            return ::open(qPrintable(pty.slavePath()), O_RDWR | O_NONBLOCK) >= 0 ? 0 : errno;
+        });
+    };
+    comm.setPortOpen(false);
+    adapterFlags = ASYNC_SKIP_TEST;
+    comm.setPortOpen(true);
+    EXPECT_EQ(std::tuple(openAsNobody(), *adapterFlags),
+              std::tuple(EBUSY, ASYNC_SKIP_TEST | ASYNC_LOW_LATENCY));
+    comm.setPortOpen(false);
+    EXPECT_EQ(std::tuple(openAsNobody(), *adapterFlags), std::tuple(0, ASYNC_SKIP_TEST));
+    adapterFlags.reset();
 }
 
 // Every serial device the system shows, openable or not: USB adapters first,
@@ -192,31 +293,6 @@ TEST(PortNames, FoundInTheSystemsDeviceTreeInComOrder) {
         found << port.location.mid(root.path().size()) + (port.usb ? "+" : "") + port.description;
     EXPECT_EQ(found.join(' '), "/dev/ttyACM0+ /dev/ttyUSB1+FTDI FT232R USB UART /dev/ttyUSB0+ "
                                "/dev/ttyS2 /dev/ttyS10");
-}
-
-// The lock file of a port: taken from owners that have ended or left
-// nothing readable, refused while its owner runs (also in the form Qt's
-// programs write), removed when let go.
-TEST(PortLockFile, TakenUnlessItsOwnerStillRuns) {
-    QTemporaryDir directory;
-    PortLock lock(directory.path());
-    const QString file = directory.filePath("LCK..ttyUSB0");
-    // clang-format off
-    const struct { QByteArray content; pid_t holder; } cases[] = {{"", 0}, {"  99999999\n", 0}, {"junk", 0}, {QByteArray::number(getppid()).rightJustified(10) + "\n", getppid()}, {QByteArray::number(getppid()) + "\nqtprogram\nhost\n", getppid()}};
-    // clang-format on
-    for (const auto& c : cases) {
-        QFile stale(file);
-        EXPECT_TRUE(c.content.isEmpty() ||
-                    (stale.open(QIODevice::WriteOnly) && stale.write(c.content)));
-        stale.close();
-        EXPECT_EQ(lock.acquire("/dev/ttyUSB0"), c.holder) << c.content.data();
-        EXPECT_EQ(QFile::exists(file) && stale.open(QIODevice::ReadOnly)
-                      ? stale.readLine().trimmed().toInt()
-                      : 0,
-                  c.holder ? c.holder : getpid());
-        lock.release();
-        EXPECT_EQ(QFile::exists(file), c.holder != 0);
-    }
 }
 
 TEST(OpenRefusal, TextNamesTheDeviceAndSaysWhatToDo) {
