@@ -46,8 +46,6 @@ bool running(pid_t pid) {
 QString kindOf(mode_t mode) {
     if (S_ISFIFO(mode))
         return QStringLiteral("a named pipe (FIFO)");
-    if (S_ISDIR(mode))
-        return QStringLiteral("a directory");
     if (S_ISLNK(mode))
         return QStringLiteral("a symbolic link");
     if (S_ISSOCK(mode))
@@ -63,7 +61,7 @@ bool young(const struct stat& file) {
 
 // What sits at `file`, looked at without following a link or waiting on a pipe.
 struct Seen {
-    enum { Nothing, Lock, Untrusted } kind = Nothing;
+    enum { Nothing, Lock, Untrusted, Directory } kind = Nothing;
     pid_t pid = 0;
     bool emptyAndYoung = false;
     QString what;
@@ -81,6 +79,10 @@ Seen look(const QByteArray& file) {
     // Looked at before opening: opening a device or a pipe can do things of its own.
     if (::lstat(file.constData(), &seen.status) != 0)
         return errno == ENOENT ? seen : untrusted(QString::fromLocal8Bit(std::strerror(errno)));
+    if (S_ISDIR(seen.status.st_mode)) {
+        seen.kind = Seen::Directory;
+        return seen;
+    }
     if (!S_ISREG(seen.status.st_mode))
         return untrusted(kindOf(seen.status.st_mode));
     seen.fd = ::open(file.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
@@ -176,6 +178,11 @@ PortLock::Finding PortLock::acquire(const QString& device) {
                 return !temp.isEmpty();
             case Seen::Untrusted:
                 found = {Finding::Untrusted, 0, seen.what};
+                return false;
+            case Seen::Directory:
+                // No lock can go there and none names a holder: the port's
+                // exclusive open still keeps other programs out.
+                found = {};
                 return false;
             case Seen::Lock:
                 break;

@@ -218,7 +218,7 @@ void Simulator::answer() {
         send(chatter, delay, glued ? 2 : 1);
         bump(&Stats::chatterSent);
         if (scenario == Scenario::RepeatedChatter) {
-            send(kChatter, std::chrono::milliseconds(20));
+            send(kChatter, std::chrono::milliseconds(200));
             bump(&Stats::chatterSent);
         }
         return;

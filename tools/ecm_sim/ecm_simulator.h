@@ -40,7 +40,7 @@ enum class Scenario {
     LostByte,        // that byte never sent: 70 bytes in the exchange
     DoubledByte,     // that byte sent twice: 72 bytes in the exchange
     PauseInReply,    // silent for `pauseMs` after that byte
-    RepeatedChatter, // the chatter frame twice, 20 ms apart
+    RepeatedChatter, // the chatter frame twice, 200 ms apart
 };
 
 std::optional<Scenario> scenarioFromName(const std::string& name);
