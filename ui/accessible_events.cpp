@@ -41,6 +41,8 @@ bool keptBack(const QAccessibleEvent* event) {
         [[fallthrough]];
     case QAccessible::TextCaretMoved:
     case QAccessible::TextSelectionChanged:
+    case QAccessible::Focus:
+    case QAccessible::StateChanged:
         return object && object == quietlySet;
     default:
         return false;
@@ -111,6 +113,12 @@ void sendAccessibilityEvent(QAccessibleEvent* event) {
 void setTextQuietly(QLineEdit* box, const QString& text) {
     quietlySet = box;
     box->setText(text);
+    quietlySet = nullptr;
+}
+
+void setFocusQuietly(QWidget* widget) {
+    quietlySet = widget;
+    widget->setFocus(Qt::ShortcutFocusReason);
     quietlySet = nullptr;
 }
 

@@ -5,6 +5,7 @@ class QAccessibleEvent;
 class QLabel;
 class QLineEdit;
 class QString;
+class QWidget;
 
 // What the window tells accessibility clients (screen readers) is kept to
 // what a listener can follow and the user can perceive. Installed once:
@@ -21,6 +22,10 @@ void sendAccessibilityEvent(QAccessibleEvent* event);
 
 // Sets a box's text without telling clients of the change.
 void setTextQuietly(QLineEdit* box, const QString& text);
+
+// Gives a widget the focus without telling clients, for a change that tells
+// them itself where the focus went.
+void setFocusQuietly(QWidget* widget);
 
 // Announces the label's new text once, as a notification, the way screen
 // readers present a live status.

@@ -1,8 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "ui/sstab.h"
 
+#include "ui/accessible_events.h"
+
 #include <QAccessible>
-#include <QEvent>
+#include <QFocusEvent>
 #include <QPainter>
 #include <QShortcut>
 #include <QStyleOptionTabWidgetFrame>
@@ -36,15 +38,18 @@ void SSTab::step(int by) {
     if (pages_.empty())
         return;
     // The strip first: a focused control on the page going out of sight
-    // would hand the focus on to some control of another page.
-    bar_->setFocus(Qt::ShortcutFocusReason);
+    // would hand the focus on to some control of another page. The strip
+    // then tells clients of the tab chosen; a notice of its own focus before
+    // that makes a screen reader skip the tab as a stale event.
+    setFocusQuietly(bar_);
     setTab((Tab() + by + Tabs()) % Tabs());
 }
 
 // Qt tells accessibility clients that the strip as a whole took the focus;
 // they then name the strip, not the tab chosen, nor its place among the tabs.
 bool SSTab::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == bar_ && event->type() == QEvent::FocusIn && QAccessible::isActive())
+    if (watched == bar_ && event->type() == QEvent::FocusIn && QAccessible::isActive() &&
+        static_cast<QFocusEvent*>(event)->reason() != Qt::ShortcutFocusReason)
         QMetaObject::invokeMethod(
             bar_,
             [bar = bar_] {

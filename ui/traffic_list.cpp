@@ -31,7 +31,7 @@ TrafficList::TrafficList(QWidget* parent) : QAbstractScrollArea(parent) {
     // A screen reader cannot speak more lines a second than this anyway; each
     // notice also brings the client's questions, which wake the window.
     announce_.setSingleShot(true);
-    announce_.setInterval(500);
+    announce_.setInterval(1000);
     connect(&announce_, &QTimer::timeout, this, &TrafficList::announceNewest);
 }
 
