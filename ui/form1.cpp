@@ -17,6 +17,9 @@
 #include <QMessageBox>
 #include <QWindow>
 #include <climits>
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 #include <optional>
 
 namespace {
@@ -258,6 +261,11 @@ void Form1::cmdconnect_Click() {
         return endProgram(); // closes the port too
     mscomm32->setPortOpen(false);
     show_not_connected();
+#ifdef __GLIBC__
+    // A failed run may leave much freed memory behind (a babbling device's
+    // buffers, a screen reader's questions); the system gets it back.
+    malloc_trim(0);
+#endif
     if (error)
         showRaisedError(*error);
 }

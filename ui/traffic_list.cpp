@@ -86,8 +86,9 @@ void TrafficList::announceNewest() {
     QAccessibleEvent added(this, QAccessible::ObjectCreated);
     added.setChild(count() - 1);
     QAccessible::updateAccessibility(&added);
-    // The scroll bar's own notices, one a line, are kept back (filterAccessibilityEvents).
-    if (topRow() != announcedTop_) {
+    // The scroll bar's own notices, one a line, are kept back
+    // (filterAccessibilityEvents); its position matters to the user in the list.
+    if (hasFocus() && topRow() != announcedTop_) {
         announcedTop_ = topRow();
         QAccessibleValueChangeEvent moved(verticalScrollBar(), announcedTop_);
         sendAccessibilityEvent(&moved);
