@@ -37,8 +37,7 @@ TEST(TrafficLists, ReadBackEveryLineAlsoAsAnAccessibleListItem) {
                   std::pair(int(lines.size()), int(lines.size())));
         for (int i = 0; i < lines.size(); ++i) {
             QAccessibleInterface* item = a->child(i);
-            QAccessibleTextInterface* text = item->textInterface();
-            EXPECT_EQ(std::tuple(l->line(i), text->text(0, text->characterCount()), item->role(),
+            EXPECT_EQ(std::tuple(l->line(i), item->textInterface()->text(0, 9999), item->role(),
                                  a->indexOfChild(item)),
                       std::tuple(lines[i], lines[i], QAccessible::ListItem, i));
         }
