@@ -14,7 +14,7 @@ namespace {
 
 QAccessible::UpdateHandler earlierHandler = nullptr;
 bool passing = false;                // sendAccessibilityEvent is handing one on
-const QObject* quietlySet = nullptr; // the box setTextQuietly is writing
+const QObject* quietlySet = nullptr; // what setTextQuietly or setFocusQuietly changes
 
 bool isTrafficListScrollBar(const QObject* object) {
     if (!qobject_cast<const QScrollBar*>(object))
