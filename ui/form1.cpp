@@ -4,10 +4,11 @@
 #include "link/traffic.h"
 #include "sensors/mode1_decoder.h"
 #include "serial/baud_rate.h"
+#include "ui/accessible_events.h"
 #include "ui/form1_controls.h"
 #include "ui/sstab.h"
 #include "ui/traffic_list.h"
-#include "ui/traffic_list_accessible.h"
+#include "ui/value_box.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -16,6 +17,9 @@
 #include <QMessageBox>
 #include <QWindow>
 #include <climits>
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 #include <optional>
 
 namespace {
@@ -49,6 +53,14 @@ void installFontSubstitutes() {
     QFont::insertSubstitution("Courier New", "Liberation Mono");
 }
 
+// What a screen reader says after a value box's value.
+QString unitOf(const char* box) {
+    static const QHash<QString, QString> units{
+        {"rpmtext", "rpm"},    {"cool_text", "degrees"}, {"cools_text", "degrees"},
+        {"tps_text", "volts"}, {"IAC_text", "steps"},    {"battery_text", "volts"}};
+    return units.value(QString::fromLatin1(box));
+}
+
 QWidget* makeControl(const form1::Control& c, QWidget* parent) {
     const QString caption = QString::fromUtf8(c.caption ? c.caption : "");
     const Qt::Alignment horizontal = (c.look & form1::Centred) ? Qt::AlignHCenter : Qt::AlignLeft;
@@ -71,12 +83,8 @@ QWidget* makeControl(const form1::Control& c, QWidget* parent) {
         button->setAutoDefault(true);
         return button;
     }
-    case form1::Kind::ValueBox: {
-        auto* box = new QLineEdit(parent);
-        box->setMaxLength(5);
-        box->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-        return box;
-    }
+    case form1::Kind::ValueBox:
+        return new ValueBox(parent, unitOf(c.name));
     case form1::Kind::Picture: {
         auto* picture = new QLabel(parent);
         picture->setPixmap(QPixmap(caption));
@@ -124,13 +132,15 @@ Form1::Form1(QWidget* parent)
     installFontSubstitutes();
     setObjectName("Form1");
     setWindowTitle(kCaption);
+    // Screen readers read the title without its run of spaces.
+    setAccessibleName(kCaption.simplified());
     setFont(windowFont("MS Sans Serif", 11, false));
     QIcon icon;
     icon.addFile(":/carnovo/icon32.png", QSize(32, 32));
     icon.addFile(":/carnovo/icon16.png", QSize(16, 16));
     setWindowIcon(icon);
     setFixedSize(kClientWidth, kClientHeight);
-    keepHiddenControlsQuiet();
+    filterAccessibilityEvents();
 
     mscomm32 = new MSComm(this);
     buildControls();
@@ -194,7 +204,7 @@ void Form1::buildControls() {
     const char* boxes[] = {"rpmtext",  "cool_text", "cools_text",
                            "tps_text", "IAC_text",  "battery_text"};
     for (std::size_t i = 0; i < valueBoxes_.size(); ++i)
-        valueBoxes_[i] = findChild<QLineEdit*>(boxes[i]);
+        valueBoxes_[i] = findChild<ValueBox*>(boxes[i]);
 
     for (int port = 1; port <= 4; ++port)
         comport->addItem(QStringLiteral("COM %1").arg(port), port);
@@ -251,6 +261,11 @@ void Form1::cmdconnect_Click() {
         return endProgram(); // closes the port too
     mscomm32->setPortOpen(false);
     show_not_connected();
+#ifdef __GLIBC__
+    // A failed run may leave much freed memory behind (a babbling device's
+    // buffers, a screen reader's questions); the system gets it back.
+    malloc_trim(0);
+#endif
     if (error)
         showRaisedError(*error);
 }
@@ -312,18 +327,23 @@ void Form1::parse_as_hex(QByteArray textstring) {
 void Form1::check_packet(const QByteArray& buffer, bool& connected) {
     connected = traffic::has_reply_header(buffer);
     if (connected)
-        lblconnected->setText("Connected");
+        setStatus("Connected");
+}
+
+// Each reply confirms the status; only a change is announced.
+void Form1::setStatus(const QString& text) {
+    if (lblconnected->text() == text)
+        return;
+    lblconnected->setText(text);
+    announceStatus(lblconnected);
 }
 
 void Form1::apply_data(std::span<const std::int32_t> data) {
     const mode1::Texts texts = mode1::decode(data);
-    for (std::size_t i = 0; i < texts.size(); ++i) {
-        // The box keeps its first 5 characters; an unchanged text is not
-        // set again, so an idling engine costs no repaints.
-        const QString shown = texts[i].left(valueBoxes_[i]->maxLength());
-        if (valueBoxes_[i]->text() != shown)
-            valueBoxes_[i]->setText(shown);
-    }
+    // A box keeps its first 5 characters; an unchanged text is not set
+    // again, so an idling engine costs no repaints.
+    for (std::size_t i = 0; i < texts.size(); ++i)
+        valueBoxes_[i]->setValue(texts[i]);
 }
 
 int Form1::portNumber() {
@@ -335,7 +355,7 @@ void Form1::addSentLine(const QString& text) {
 }
 
 void Form1::show_not_connected() {
-    lblconnected->setText("Not Connected");
+    setStatus("Not Connected");
 }
 
 void Form1::showWarning(const QString& prompt, const QString& title) {

@@ -14,6 +14,7 @@
 
 class SSTab;
 class TrafficList;
+class ValueBox;
 
 // The program's one window: its controls, its three handlers and the routines
 // the connection sequence calls back into.
@@ -55,6 +56,7 @@ private:
     void setTabOrder();
     void endProgram();
     void showRaisedError(const RaisedError& error);
+    void setStatus(const QString& text);
 
     // What the connection sequence needs of the window.
     int portNumber() override;
@@ -72,7 +74,7 @@ private:
     QLabel* lblconnected = nullptr;
     QPushButton* cmdconnect = nullptr;
     QPushButton* cmdexit = nullptr;
-    std::array<QLineEdit*, 6> valueBoxes_{}; // in the decoder's order
+    std::array<ValueBox*, 6> valueBoxes_{}; // in the decoder's order
     MSComm* mscomm32 = nullptr;
 
     // Wakes a waiting yield at the tick just past the sequence's deadline.

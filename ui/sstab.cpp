@@ -1,7 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "ui/sstab.h"
 
+#include "ui/accessible_events.h"
+
+#include <QAccessible>
+#include <QFocusEvent>
 #include <QPainter>
+#include <QShortcut>
 #include <QStyleOptionTabWidgetFrame>
 
 SSTab::SSTab(QWidget* parent, int stripHeight)
@@ -14,6 +19,48 @@ SSTab::SSTab(QWidget* parent, int stripHeight)
     setFocusPolicy(Qt::TabFocus);
     setFocusProxy(bar_);
     connect(bar_, &QTabBar::currentChanged, this, &SSTab::showPage);
+    bar_->installEventFilter(this);
+    const std::pair<QKeySequence, int> steps[] = {
+        {Qt::CTRL | Qt::Key_Tab, 1},
+        {Qt::CTRL | Qt::Key_PageDown, 1},
+        {Qt::CTRL | Qt::SHIFT | Qt::Key_Tab, -1},
+        {Qt::CTRL | Qt::SHIFT | Qt::Key_Backtab, -1},
+        {Qt::CTRL | Qt::Key_PageUp, -1},
+    };
+    for (const auto& [keys, by] : steps) {
+        auto* shortcut = new QShortcut(keys, this);
+        shortcut->setContext(Qt::WidgetWithChildrenShortcut);
+        connect(shortcut, &QShortcut::activated, this, [this, by = by] { step(by); });
+    }
+}
+
+void SSTab::step(int by) {
+    if (pages_.empty())
+        return;
+    // The strip first: a focused control on the page going out of sight
+    // would hand the focus on to some control of another page. The strip
+    // then tells clients of the tab chosen; a notice of its own focus before
+    // that makes a screen reader skip the tab as a stale event.
+    setFocusQuietly(bar_);
+    setTab((Tab() + by + Tabs()) % Tabs());
+}
+
+// Qt tells accessibility clients that the strip as a whole took the focus;
+// they then name the strip, not the tab chosen, nor its place among the tabs.
+bool SSTab::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == bar_ && event->type() == QEvent::FocusIn && QAccessible::isActive() &&
+        static_cast<QFocusEvent*>(event)->reason() != Qt::ShortcutFocusReason)
+        QMetaObject::invokeMethod(
+            bar_,
+            [bar = bar_] {
+                if (bar->hasFocus() && bar->currentIndex() >= 0) {
+                    QAccessibleEvent focus(bar, QAccessible::Focus);
+                    focus.setChild(bar->currentIndex());
+                    QAccessible::updateAccessibility(&focus);
+                }
+            },
+            Qt::QueuedConnection);
+    return QWidget::eventFilter(watched, event);
 }
 
 QWidget* SSTab::addTab(const QString& caption) {

@@ -8,6 +8,9 @@
 // A tab control in the manner of the classic tabbed dialog: one strip of tabs
 // across the top, and one page per tab covering the whole control, strip
 // included, so controls on a tab are placed from the control's top-left corner.
+// Ctrl+Tab and Ctrl+PageDown choose the next tab, Ctrl+Shift+Tab and
+// Ctrl+PageUp the one before, from wherever the focus is inside the control;
+// the strip then takes the focus, so a screen reader says which tab it is.
 class SSTab : public QWidget {
     Q_OBJECT
 public:
@@ -26,6 +29,8 @@ protected:
 
 private:
     void showPage(int index);
+    void step(int by);
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void placeChildren();
 
     QTabBar* bar_;

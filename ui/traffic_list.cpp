@@ -2,6 +2,7 @@
 #include "ui/traffic_list.h"
 
 #include "link/traffic.h"
+#include "ui/accessible_events.h"
 #include "ui/traffic_list_accessible.h"
 
 #include <QAccessible>
@@ -30,7 +31,7 @@ TrafficList::TrafficList(QWidget* parent) : QAbstractScrollArea(parent) {
     // A screen reader cannot speak more lines a second than this anyway; each
     // notice also brings the client's questions, which wake the window.
     announce_.setSingleShot(true);
-    announce_.setInterval(250);
+    announce_.setInterval(1000);
     connect(&announce_, &QTimer::timeout, this, &TrafficList::announceNewest);
 }
 
@@ -70,7 +71,11 @@ void TrafficList::append(QByteArray data, bool hex) {
         bar->setValue(bar->maximum());
     else if (row < topRow() + visibleRows())
         viewport()->update(rowRect(row));
-    // Nothing is told about a list on a hidden tab.
+    announceSoon();
+}
+
+// Nothing is told about a list on a hidden tab.
+void TrafficList::announceSoon() {
     if (QAccessible::isActive() && isVisible() && !announce_.isActive())
         announce_.start();
 }
@@ -81,6 +86,13 @@ void TrafficList::announceNewest() {
     QAccessibleEvent added(this, QAccessible::ObjectCreated);
     added.setChild(count() - 1);
     QAccessible::updateAccessibility(&added);
+    // The scroll bar's own notices, one a line, are kept back
+    // (filterAccessibilityEvents); its position matters to the user in the list.
+    if (hasFocus() && topRow() != announcedTop_) {
+        announcedTop_ = topRow();
+        QAccessibleValueChangeEvent moved(verticalScrollBar(), announcedTop_);
+        sendAccessibilityEvent(&moved);
+    }
 }
 
 QString TrafficList::line(int row) const {
@@ -94,6 +106,18 @@ QString TrafficList::text(int row, qsizetype characters) const {
     if (!hex_[static_cast<std::size_t>(row)])
         return QString::fromLatin1(data.left(characters));
     return traffic::hex_text(data.left(characters / 2 + 1)).left(characters);
+}
+
+QString TrafficList::lineSummary(int row) const {
+    const QByteArray& data = lines_.at(static_cast<std::size_t>(row));
+    if (!hex_[static_cast<std::size_t>(row)])
+        return QString::fromLatin1(data);
+    constexpr int kFirst = 8;
+    QString summary = data.size() == 1 ? tr("1 byte") : tr("%1 bytes").arg(data.size());
+    summary += QLatin1String(": ") + traffic::hex_text(data.left(kFirst)).trimmed();
+    if (data.size() > kFirst)
+        summary += QChar(0x2026); // …
+    return summary;
 }
 
 QRect TrafficList::rowRect(int row) const {
@@ -180,6 +204,7 @@ void TrafficList::focusOutEvent(QFocusEvent* event) {
 
 void TrafficList::scrollContentsBy(int, int) {
     viewport()->update();
+    announceSoon();
 }
 
 void TrafficList::paintEvent(QPaintEvent* event) {

@@ -30,6 +30,9 @@ public:
 
     int count() const { return static_cast<int>(lines_.size()); }
     QString line(int row) const;
+    // What a line is, in a few words: a Received line's byte count and first
+    // bytes, a Sent line's text.
+    QString lineSummary(int row) const;
 
     int currentRow() const { return current_; }
     // Moves the current line there and selects it alone, or with `extend`
@@ -64,6 +67,7 @@ private:
     QString text(int row, qsizetype characters) const;
     void updateScrollRange();
     void announceNewest();
+    void announceSoon();
 
     // Each line's Latin-1 text or, where hex_ is set, its bytes. The flags
     // sit apart so a line costs a QByteArray and a bit, not a padded pair.
@@ -71,8 +75,10 @@ private:
     std::vector<bool> hex_;
     int current_ = -1;
     int anchor_ = -1; // where the selection started; it runs to current_
-    // New lines are told to accessibility clients together, the newest for
-    // all, so a busy link costs them a few notices a second, not one a line.
+    // New lines and the scroll position are told to accessibility clients
+    // together, the newest line for all, so a busy link costs them a few
+    // notices a second, not one a line.
     QTimer announce_;
+    int announcedTop_ = 0;
     QMenu* menu_ = nullptr; // made on the first right click
 };

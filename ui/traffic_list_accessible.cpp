@@ -10,8 +10,9 @@
 
 namespace {
 
-// One line of a traffic list; it reads the list each time, so it never goes stale.
-class TrafficLineItem : public QAccessibleInterface {
+// One line of a traffic list; it reads the list each time, so it never goes
+// stale. Its name says what the line is; its text is the whole line.
+class TrafficLineItem : public QAccessibleInterface, public QAccessibleTextInterface {
 public:
     TrafficLineItem(TrafficList* list, int row) : list_(list), row_(row) {}
     const TrafficList* list() const { return list_; }
@@ -28,11 +29,38 @@ public:
     int childCount() const override { return 0; }
     int indexOfChild(const QAccessibleInterface*) const override { return -1; }
     QAccessible::Role role() const override { return QAccessible::ListItem; }
+    void* interface_cast(QAccessible::InterfaceType type) override {
+        return type == QAccessible::TextInterface ? static_cast<QAccessibleTextInterface*>(this)
+                                                  : nullptr;
+    }
 
     QString text(QAccessible::Text t) const override {
-        return t == QAccessible::Name && isValid() ? list_->line(row_) : QString();
+        return t == QAccessible::Name && isValid() ? list_->lineSummary(row_) : QString();
     }
     void setText(QAccessible::Text, const QString&) override {}
+
+    // The text interface: the line, read-only, one run of attributes.
+    QString text(int start, int end) const override {
+        return isValid() ? list_->line(row_).mid(start, end - start) : QString();
+    }
+    int characterCount() const override {
+        return isValid() ? static_cast<int>(list_->line(row_).size()) : 0;
+    }
+    QString attributes(int, int* start, int* end) const override {
+        *start = 0;
+        *end = characterCount();
+        return {};
+    }
+    void selection(int, int* start, int* end) const override { *start = *end = 0; }
+    int selectionCount() const override { return 0; }
+    void addSelection(int, int) override {}
+    void removeSelection(int) override {}
+    void setSelection(int, int, int) override {}
+    int cursorPosition() const override { return 0; }
+    void setCursorPosition(int) override {}
+    QRect characterRect(int) const override { return {}; }
+    int offsetAtPoint(const QPoint&) const override { return -1; }
+    void scrollToSubstring(int, int) override {}
 
     QRect rect() const override {
         if (!isValid())
@@ -154,38 +182,7 @@ QAccessibleInterface* trafficListFactory(const QString& className, QObject* obje
     return nullptr;
 }
 
-QAccessible::UpdateHandler earlierHandler = nullptr;
-
-// Text changes of a control the user cannot see, such as a value box while
-// its tab is hidden, are kept from clients; everything else passes on.
-void quietWhileHidden(QAccessibleEvent* event) {
-    switch (event->type()) {
-    case QAccessible::TextInserted:
-    case QAccessible::TextRemoved:
-    case QAccessible::TextUpdated:
-    case QAccessible::ValueChanged:
-        if (auto* widget = qobject_cast<QWidget*>(event->object()); widget && !widget->isVisible())
-            return;
-        break;
-    default:
-        break;
-    }
-    if (earlierHandler)
-        return earlierHandler(event);
-    // Qt hands an event to the platform only while no handler is installed.
-    QAccessible::installUpdateHandler(nullptr);
-    QAccessible::updateAccessibility(event);
-    QAccessible::installUpdateHandler(quietWhileHidden);
-}
-
 } // namespace
-
-void keepHiddenControlsQuiet() {
-    [[maybe_unused]] static const bool installed = [] {
-        earlierHandler = QAccessible::installUpdateHandler(quietWhileHidden);
-        return true;
-    }();
-}
 
 void installTrafficListAccessibility() {
     [[maybe_unused]] static const bool installed = [] {
