@@ -11,6 +11,11 @@
 //                                 values, every message box (and presses OK),
 //                                 its own CPU time; "quit" on its input presses
 //                                 Quit, "connect" presses Connect again
+//   carnovo-port-probe relay N PATH
+//                                 COM N at 8192 baud joined to the terminal at
+//                                 PATH (a simulated ECM's --link): the ECM on a
+//                                 real cable, for the device tests on hardware;
+//                                 runs until a signal ends it
 // For the device tests and for checking a cable on a real machine.
 #include "serial/baud_rate.h"
 #include "serial/mscomm.h"
@@ -29,8 +34,11 @@
 #include <QTimer>
 #include <cstdio>
 #include <ctime>
+#include <fcntl.h>
+#include <string_view>
 #include <sys/inotify.h>
 #include <sys/resource.h>
+#include <termios.h>
 #include <thread>
 #include <unistd.h>
 
@@ -135,6 +143,46 @@ void watchLockFile(const QString& device) {
     }).detach();
 }
 
+int relay(int port, const QString& path) {
+    MSComm control;
+    control.setCommPort(port);
+    control.setRThreshold(1);
+    const int far = ::open(QFile::encodeName(path).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    termios raw{};
+    if (far < 0 || tcgetattr(far, &raw) != 0) {
+        report(QStringLiteral("cannot open %1").arg(path));
+        return 1;
+    }
+    cfmakeraw(&raw);
+    tcsetattr(far, TCSANOW, &raw);
+    try {
+        control.setPortOpen(true);
+        SetBaudRate(control, 8192);
+    } catch (const RaisedError& error) {
+        report(QStringLiteral("refused %1 %2").arg(error.number()).arg(error.description()));
+        return 1;
+    }
+    report(QStringLiteral("relaying %1 at %2 baud to %3")
+               .arg(device(port))
+               .arg(GetBaudRate(control))
+               .arg(path));
+    QSocketNotifier fromFar(far, QSocketNotifier::Read);
+    QObject::connect(&fromFar, &QSocketNotifier::activated, [&] {
+        char buffer[512];
+        const ssize_t n = read(far, buffer, sizeof buffer);
+        if (n > 0)
+            control.Output(QByteArray(buffer, int(n)));
+    });
+    QObject::connect(&control, &MSComm::OnComm, [&] {
+        const QByteArray bytes = control.Input();
+        if (write(far, bytes.constData(), size_t(bytes.size())) != bytes.size())
+            report("the terminal took fewer bytes");
+    });
+    readInput(
+        &control, [](const QByteArray&) {}, [] { QCoreApplication::exit(0); });
+    return QApplication::exec();
+}
+
 int window(int port) {
     // Qt loads a message box's style and icon when it shows the first one,
     // which takes a second on an emulated machine: done before timing starts.
@@ -199,6 +247,10 @@ int window(int port) {
 } // namespace
 
 int main(int argc, char** argv) {
+    // Only the window wants a display.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") &&
+        (argc < 2 || std::string_view(argv[1]) != "window"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     const QStringList args = QApplication::arguments();
     if (args.value(1) == "ports") {
@@ -207,8 +259,11 @@ int main(int argc, char** argv) {
         return 0;
     }
     const int port = args.value(2).toInt();
+    if (args.value(1) == "relay" && args.size() == 4 && port >= 1 && port <= 4)
+        return relay(port, args[3]);
     if (args.size() != 3 || port < 1 || port > 4 || (args[1] != "hold" && args[1] != "window")) {
-        std::fprintf(stderr, "usage: carnovo-port-probe ports | hold|window 1-4\n");
+        std::fprintf(stderr,
+                     "usage: carnovo-port-probe ports | hold|window 1-4 | relay 1-4 PATH\n");
         return 2;
     }
     return args[1] == "hold" ? hold(port) : window(port);
