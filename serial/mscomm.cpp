@@ -3,35 +3,28 @@
 
 #include "serial/open_refusal.h"
 #include "serial/port_names.h"
-#include "serial/tty_tuning.h"
+#include "serial/tty_io.h"
 
-#include <QFile>
 #include <algorithm>
 #include <cerrno>
-#include <cmath>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/ioctl.h>
-#include <unistd.h>
 #include <utility>
 
 namespace {
 constexpr int kFirstPort = 1;
 constexpr int kLastPort = 4;
-// The longest the control goes without looking at an open line that
-// someone waits on, so that a lost device is noticed in time.
-constexpr int kLookMs = 100;
-// A USB adapter hands bytes over once a frame.
-constexpr double kUsbFrameMs = 1;
-// Later than this, bytes are not an answer the far end is always late with.
-constexpr double kMaxLateMs = 30;
+// As long as the ECM may take to answer: a device that takes no byte for
+// that long cannot be talked to.
+constexpr int kNothingTakenMs = 2000;
 } // namespace
 
 MSComm::MSComm(QObject* parent) : QObject(parent) {
     setObjectName(Name());
     lookAgain_.setSingleShot(true);
     lookAgain_.setTimerType(Qt::PreciseTimer);
-    connect(&lookAgain_, &QTimer::timeout, this, [this] { look(Woken::ByTimer); });
+    connect(&lookAgain_, &QTimer::timeout, this, [this] { look(Pacer::Woken::ByTimer); });
+    nothingTaken_.setSingleShot(true);
+    connect(&nothingTaken_, &QTimer::timeout, this, [this] { lose(ETIMEDOUT); });
 }
 
 MSComm::~MSComm() {
@@ -60,80 +53,62 @@ void MSComm::setCommPort(int port) {
     commPort_ = port;
 }
 
-void MSComm::refuse(int fd, int number, const QString& description) {
-    if (fd >= 0)
-        ::close(fd);
-    lock_.release();
-    throw error(number, description);
-}
-
 void MSComm::setPortOpen(bool open) {
     if (!open)
         return closeDevice();
     if (PortOpen())
         throw error(PortAlreadyOpen, QStringLiteral("Port already open: COM %1").arg(commPort_));
-    const QString device = deviceForPort(commPort_);
-    if (device.isEmpty())
-        throw error(NoDevice, openFailureText(commPort_, device, ENOENT));
-    device_ = device;
+    const QString path = deviceForPort(commPort_);
+    if (path.isEmpty())
+        throw error(NoDevice, openFailureText(commPort_, path, ENOENT));
+    devicePath_ = path;
     lostReason_.reset();
-    if (const pid_t holder = lock_.acquire(device))
-        refuse(
-            -1, OpenFailed,
-            lockedText(commPort_, device, PortLock::describeProcess(holder), lock_.path(device)));
+    TtyDevice::Opened opened = TtyDevice::open(path);
+    switch (opened.lock.kind) {
+    case PortLock::Finding::Held:
+        throw error(OpenFailed,
+                    lockedText(commPort_, path, PortLock::describeProcess(opened.lock.holder),
+                               opened.lockFile));
+    case PortLock::Finding::Untrusted:
+        throw error(OpenFailed,
+                    lockRefusedText(commPort_, path, opened.lockFile, opened.lock.what));
+    case PortLock::Finding::Ours:
+        break;
+    }
+    if (!opened.device)
+        throw error(OpenFailed, openFailureText(commPort_, path, opened.error));
 
-    const int fd =
-        ::open(QFile::encodeName(device).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
-        refuse(fd, OpenFailed, openFailureText(commPort_, device, errno));
-    // Other programs stay out while the port is ours; then the design-time
-    // line, 9600 8N1, raw.
-    W32Comms::DCB dcb{};
-    if (ioctl(fd, TIOCEXCL) != 0 || !W32Comms::GetCommState(fd, dcb))
-        refuse(fd, OpenFailed, openFailureText(commPort_, device, errno));
-    dcb.BaudRate = 9600;
-    dcb.fBinary = 1;
-    dcb.fParity = dcb.fOutxCtsFlow = dcb.fOutX = dcb.fInX = 0;
-    dcb.fRtsControl = W32Comms::RTS_CONTROL_ENABLE;
-    dcb.ByteSize = 8;
-    dcb.Parity = W32Comms::NOPARITY;
-    dcb.StopBits = W32Comms::ONESTOPBIT;
-    if (!W32Comms::SetCommState(fd, dcb))
-        refuse(fd, OpenFailed, openFailureText(commPort_, device, errno));
-
-    // A freshly opened port holds nothing: bytes that reached the device
-    // while it was closed belong to nobody.
-    tty::discard(fd);
-    lowLatencySet_ = tty::requestLowLatency(fd);
-    fd_ = fd;
+    device_ = std::move(opened.device);
     received_.clear();
+    unsent_.clear();
     sinceOutput_.invalidate();
     signalled_ = bunched_ = false;
-    lateMs_ = 0;
-    readable_ = new QSocketNotifier(fd, QSocketNotifier::Read, this);
-    connect(readable_, &QSocketNotifier::activated, this, [this] { look(Woken::ByLine); });
+    pacer_.forget();
+    readable_ = new QSocketNotifier(device_->fd(), QSocketNotifier::Read, this);
+    connect(readable_, &QSocketNotifier::activated, this, [this] { look(Pacer::Woken::ByLine); });
+    writable_ = new QSocketNotifier(device_->fd(), QSocketNotifier::Write, this);
+    writable_->setEnabled(false);
+    connect(writable_, &QSocketNotifier::activated, this, [this] { sendWhatTheLineTakes(); });
     lineChanged();
-    plan();
+    follow(lineNow());
 }
 
 void MSComm::closeDevice() {
     if (!PortOpen())
         return;
     lookAgain_.stop();
-    // Possibly from inside its own signal: it goes once that has returned.
-    readable_->setEnabled(false);
-    readable_->deleteLater();
-    if (lowLatencySet_)
-        tty::endLowLatency(fd_);
-    (void)ioctl(fd_, TIOCNXCL);
-    ::close(fd_);
-    fd_ = -1;
-    lock_.release();
+    nothingTaken_.stop();
+    // Possibly from inside their own signals: they go once those have returned.
+    for (QSocketNotifier* notifier : {readable_.data(), writable_.data()}) {
+        notifier->setEnabled(false);
+        notifier->deleteLater();
+    }
+    device_.reset();
 }
 
 void MSComm::lineChanged() {
     W32Comms::DCB dcb{};
-    if (PortOpen() && W32Comms::GetCommState(fd_, dcb) && dcb.BaudRate > 0) {
+    if (PortOpen() && W32Comms::GetCommState(device_->fd(), dcb) && dcb.BaudRate > 0) {
         const int bits = 1 + dcb.ByteSize + (dcb.Parity != W32Comms::NOPARITY) +
                          (dcb.StopBits == W32Comms::ONESTOPBIT ? 1 : 2);
         byteMs_ = bits * 1000.0 / dcb.BaudRate;
@@ -145,77 +120,82 @@ void MSComm::setRThreshold(int bytes) {
         return;
     rThreshold_ = bytes;
     signalled_ = false;
-    plan();
+    if (PortOpen())
+        follow(lineNow());
 }
 
-// The receive event without a wake-up per byte: the line does not rewrite
-// the driver's read threshold (on a USB adapter every such write is a
-// transfer on the very line being read), so the control itself stays deaf
-// until the bytes asked for can have crossed the line: not before the last
-// of them could follow the last write, plus the delay the far end took last
-// time, nor (on a line that delivers bytes as they come) before it could
-// follow the bytes already here. Then it looks; bytes still missing, it takes
-// those that came and waits again for the rest. A look that found nothing
-// new listens instead: the far end paused, or an adapter holds the bytes.
-void MSComm::plan(qint64 inDriver, Woken by, bool stalled) {
-    if (!PortOpen())
-        return;
-    const qint64 wanted = std::max(rThreshold_, 1);
-    const qint64 waiting = received_.size() + inDriver;
-    const double sinceOutputMs =
-        sinceOutput_.isValid() ? double(sinceOutput_.nsecsElapsed()) / 1e6 : 0;
-    const double lastDueMs = double(takenSinceOutput_ + wanted - 1) * byteMs_;
-    if (waiting >= wanted) {
-        // Slow to wait longer (bunches come late by chance), quick to
-        // believe an earlier answer; a timed look that found everything
-        // here came too late, by an unknown time.
-        const double late = std::max(sinceOutputMs - lastDueMs, 0.0);
-        if (by == Woken::ByLine && late <= kMaxLateMs)
-            lateMs_ = late < lateMs_ ? late : lateMs_ + (late - lateMs_) / 8;
-        else if (by == Woken::ByTimer && sinceOutput_.isValid())
-            lateMs_ = std::max(std::min(lateMs_, late) - byteMs_ - kUsbFrameMs, 0.0);
-        readable_->setEnabled(false);
-        lookAgain_.stop();
-        if (!std::exchange(signalled_, true))
-            emit OnComm();
-        return;
-    }
-    double quietMs = sinceOutput_.isValid() ? lastDueMs + lateMs_ - byteMs_ - sinceOutputMs : 0;
-    if (!bunched_ && !stalled)
-        quietMs = std::max(quietMs, double(wanted - waiting - 1) * byteMs_ - kUsbFrameMs);
-    const bool deaf = quietMs >= 0.5;
-    readable_->setEnabled(!deaf);
-    lookAgain_.start(deaf ? std::min(int(std::ceil(quietMs)), kLookMs) : kLookMs);
+Pacer::Line MSComm::lineNow() const {
+    Pacer::Line line;
+    line.waiting = received_.size();
+    line.wanted = std::max(rThreshold_, 1);
+    if (sinceOutput_.isValid())
+        line.sinceOutputMs = double(sinceOutput_.nsecsElapsed()) / 1e6;
+    line.takenSinceOutput = takenSinceOutput_;
+    line.byteMs = byteMs_;
+    line.bunched = bunched_;
+    return line;
+}
+
+// The receive event without a wake-up per byte: see Pacer.
+void MSComm::follow(const Pacer::Line& line) {
+    const Pacer::Plan plan = pacer_.plan(line);
+    readable_->setEnabled(plan.listen);
+    if (!plan.ready)
+        return lookAgain_.start(plan.lookInMs);
+    lookAgain_.stop();
+    if (!std::exchange(signalled_, true))
+        emit OnComm();
 }
 
 // The device is gone when the line reports a hang-up or an error, when a
 // call fails as on a vanished device, or when a read after the line said
 // readable finds its end: whatever the toolkit makes of such a line.
-void MSComm::look(Woken by) {
+void MSComm::look(Pacer::Woken by) {
     if (!PortOpen())
         return;
-    if (tty::hungUp(fd_))
+    if (tty::gone(device_->fd()))
         return lose(tty::kHungUp);
-    int failure = 0;
-    const int inDriver = tty::bytesWaiting(fd_, failure);
-    if (failure)
+    int inDriver = 0;
+    if (const int failure = tty::bytesWaiting(device_->fd(), inDriver))
         return lose(failure);
     // Several bytes at once on a line listened to: they come in bunches, and
     // more may be held back however few are here.
-    bunched_ = bunched_ || (by == Woken::ByLine && inDriver >= 3);
-    if (received_.size() + inDriver >= std::max(rThreshold_, 1))
-        return plan(inDriver, by);
-    // Too few: take them, so that listening waits for new ones.
-    const QByteArray bytes = tty::readWaiting(fd_, failure);
-    received_ += bytes;
-    if (failure)
+    bunched_ = bunched_ || (by == Pacer::Woken::ByLine && inDriver >= 3);
+    Pacer::Line line = lineNow();
+    line.by = by;
+    if (received_.size() + inDriver < line.wanted) {
+        // Too few: take them, so that listening waits for new ones.
+        const qsizetype before = received_.size();
+        if (const int failure = tty::readWaiting(device_->fd(), received_))
+            return lose(failure);
+        line.waiting = received_.size();
+        line.stalled = received_.size() == before;
+    } else {
+        line.waiting += inDriver;
+    }
+    follow(line);
+}
+
+// Sends what the device takes now; the rest when it has room again.
+void MSComm::sendWhatTheLineTakes() {
+    if (!PortOpen())
+        return;
+    const qsizetype before = unsent_.size();
+    if (const int failure = tty::writeSome(device_->fd(), unsent_))
         return lose(failure);
-    plan(0, by, bytes.isEmpty());
+    writable_->setEnabled(!unsent_.isEmpty());
+    if (unsent_.isEmpty())
+        nothingTaken_.stop();
+    else if (unsent_.size() < before || !nothingTaken_.isActive())
+        nothingTaken_.start(kNothingTakenMs);
 }
 
 void MSComm::lose(int failure) {
     lostReason_ = failure == tty::kHungUp || failure == EIO || failure == ENXIO || failure == ENODEV
                       ? QStringLiteral("the device was unplugged or hung up")
+                  : failure == ETIMEDOUT
+                      ? QStringLiteral("the device took nothing sent to it for %1 s")
+                            .arg(kNothingTakenMs / 1000)
                       : QString::fromLocal8Bit(std::strerror(failure));
     // Let go of the device at once, so that an adapter plugged in again gets its old name.
     closeDevice();
@@ -227,7 +207,7 @@ void MSComm::throwIfLost() {
         const QString reason = *std::exchange(lostReason_, std::nullopt);
         throw error(PortLost, QStringLiteral("Lost the connection to COM %1 (%2): %3")
                                   .arg(commPort_)
-                                  .arg(device_, reason));
+                                  .arg(devicePath_, reason));
     }
     if (!PortOpen())
         throw error(PortNotOpen, QStringLiteral("Operation valid only when the port is open"));
@@ -235,20 +215,17 @@ void MSComm::throwIfLost() {
 
 void MSComm::Output(const QByteArray& bytes) {
     throwIfLost();
-    if (const int failure = tty::writeAll(fd_, bytes)) {
-        lose(failure);
-        throwIfLost();
-    }
+    unsent_ += bytes;
+    sendWhatTheLineTakes();
+    throwIfLost();
     sinceOutput_.start();
     takenSinceOutput_ = 0;
-    plan();
+    follow(lineNow());
 }
 
 QByteArray MSComm::Input() {
     throwIfLost();
-    int failure = 0;
-    received_ += tty::readWaiting(fd_, failure);
-    if (failure) {
+    if (const int failure = tty::readWaiting(device_->fd(), received_)) {
         lose(failure);
         throwIfLost();
     }
@@ -258,6 +235,6 @@ QByteArray MSComm::Input() {
     received_.remove(0, bytes.size());
     takenSinceOutput_ += bytes.size();
     signalled_ = false;
-    plan();
+    follow(lineNow());
     return bytes;
 }

@@ -3,7 +3,8 @@
 
 #include "common/raised_error.h"
 #include "serial/comm_control.h"
-#include "serial/port_lock.h"
+#include "serial/pacer.h"
+#include "serial/tty_device.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>
@@ -11,6 +12,7 @@
 #include <QPointer>
 #include <QSocketNotifier>
 #include <QTimer>
+#include <memory>
 #include <optional>
 
 // The window's serial control: opens COM 1 to COM 4 by number and moves raw
@@ -20,10 +22,11 @@
 // cable, a pseudo-terminal), else the n-th serial port present, USB
 // adapters first (see comPortOrder).
 //
-// It holds the device alone while it is open (exclusive open and the lock
-// file other serial programs respect), writes the line settings only when
-// opening and through SetBaudRate, and notices by itself when the device
-// goes away. Its own errors (numbers 80xx) name the device and say what to do.
+// The control's face: it combines the open device (TtyDevice) with the pacer
+// that spares the program a wake-up per byte, and words its own errors
+// (numbers 80xx) so that they name the device and say what to do. It writes
+// the line settings only when opening and through SetBaudRate, never blocks
+// on the device, and notices by itself when the device goes away.
 class MSComm : public QObject, public CommControl {
     Q_OBJECT
 public:
@@ -47,7 +50,7 @@ public:
     int InputLen() const { return inputLen_; }
     void setInputLen(int length) { inputLen_ = length; }
 
-    bool PortOpen() const override { return fd_ >= 0; }
+    bool PortOpen() const override { return device_ != nullptr; }
     void setPortOpen(bool open);
 
     // Bytes that must be waiting before the control raises OnComm; 0 or 1: any.
@@ -55,12 +58,14 @@ public:
     int RThreshold() const { return rThreshold_; }
     void setRThreshold(int bytes);
 
+    // Queues the bytes; they go out as the device takes them. A device that
+    // takes nothing for as long as a reply may take is lost.
     void Output(const QByteArray& bytes);
     // Everything received so far (at most InputLen bytes when that is not 0),
     // also below the threshold, possibly nothing. Never blocks.
     QByteArray Input();
 
-    W32Comms::HANDLE CommID() const override { return fd_; }
+    W32Comms::HANDLE CommID() const override { return device_ ? device_->fd() : -1; }
     void lineChanged() override;
 
     // Design-time settings, in force whenever the port is opened.
@@ -77,32 +82,32 @@ signals:
     void OnComm();
 
 private:
-    [[noreturn]] void refuse(int fd, int number, const QString& description);
     void closeDevice();
-    enum class Woken { No, ByTimer, ByLine };
-    void look(Woken by);
-    void plan(qint64 inDriver = 0, Woken by = Woken::No, bool stalled = false);
+    void look(Pacer::Woken by);
+    // The line as the pacer sees it now, and what the control does about it.
+    Pacer::Line lineNow() const;
+    void follow(const Pacer::Line& line);
+    void sendWhatTheLineTakes();
     void lose(int error);
     void throwIfLost();
     RaisedError error(int number, const QString& description) const;
 
-    int fd_ = -1;
+    std::unique_ptr<TtyDevice> device_;
     QPointer<QSocketNotifier> readable_;
+    QPointer<QSocketNotifier> writable_;
     QTimer lookAgain_;
-    PortLock lock_;
-    bool lowLatencySet_ = false;
+    QTimer nothingTaken_;
+    Pacer pacer_;
     double byteMs_ = 0;
     int commPort_ = 1;
     int inputLen_ = 0;
     int rThreshold_ = 0;
     bool signalled_ = false;
-    // How much later than the line allows the far end's bytes last came,
-    // and whether the line delivers them in bunches (a USB adapter).
-    double lateMs_ = 0;
     bool bunched_ = false;
     QElapsedTimer sinceOutput_;
     qint64 takenSinceOutput_ = 0;
     QByteArray received_;
-    QString device_; // the one opened last, named when it is lost
+    QByteArray unsent_;
+    QString devicePath_; // the one opened last, named when it is lost
     std::optional<QString> lostReason_;
 };

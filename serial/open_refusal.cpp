@@ -96,3 +96,11 @@ QString lockedText(int comPort, const QString& device, const QString& holder,
         .arg(comPort)
         .arg(device, holder, lockFile);
 }
+
+QString lockRefusedText(int comPort, const QString& device, const QString& lockFile,
+                        const QString& what) {
+    return QStringLiteral("Could not open COM %1 (%2): where its lock file %3 goes there is %4, "
+                          "not a lock file. Remove it if no program uses the port, and try again.")
+        .arg(comPort)
+        .arg(device, lockFile, what);
+}

@@ -21,3 +21,8 @@ QString openFailureText(int comPort, const QString& device, int error);
 // port's lock file `lockFile`.
 QString lockedText(int comPort, const QString& device, const QString& holder,
                    const QString& lockFile);
+
+// The text when something other than a lock file, `what` ("a named pipe
+// (FIFO)"), sits where the port's lock file `lockFile` goes.
+QString lockRefusedText(int comPort, const QString& device, const QString& lockFile,
+                        const QString& what);

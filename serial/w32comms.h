@@ -3,10 +3,11 @@
 
 #include <cstdint>
 
-// The operating system's serial functions as the program uses them. On
-// Windows they are the system's own; here they are a thin layer over the
-// kernel's termios with its speed fields, so any integer rate, 8192
-// included, is set exactly. They are the only writes of the line settings.
+// Our own Win32-shaped layer over Linux termios2: the Windows serial
+// functions the program is written against (the DCB record, GetCommState,
+// SetCommState, GetTickCount), done with the kernel's termios2 and its speed
+// fields, so that any integer rate, 8192 included, is set exactly. They are
+// the only writes of the line settings.
 namespace W32Comms {
 
 using BOOL = int;

@@ -262,6 +262,13 @@ void Form1::cmdexit_Click() {
         endProgram();
 }
 
+void Form1::quitFromOutside() {
+    // A box would wait for its OK first; the sequence behind it then ends at its next yield.
+    if (QWidget* box = QApplication::activeModalWidget())
+        box->close();
+    cmdexit_Click();
+}
+
 void Form1::closeEvent(QCloseEvent* event) {
     if (sequenceRunning_)
         quitRequested_ = true;

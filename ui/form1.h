@@ -27,6 +27,8 @@ public:
     void Form_Load();
     void cmdconnect_Click();
     void cmdexit_Click();
+    // The desktop or a terminal ends the program: as Quit, also past an open box.
+    void quitFromOutside();
 
     // Routines.
     void parse_as_hex(QByteArray textstring) override;

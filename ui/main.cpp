@@ -1,24 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "ui/caption_fit.h"
-#include "ui/form1.h"
-
-#include <QApplication>
-#include <cstdio>
+#include "ui/program.h"
 
 int main(int argc, char** argv) {
-    QApplication app(argc, argv);
-    // Also the window's X11 class, which the desktop entry's StartupWMClass names.
-    QApplication::setApplicationName("Carnovo");
-    // Wayland compositors find the window's icon and name through the desktop entry.
-    QGuiApplication::setDesktopFileName("io.github.carnovo.Carnovo");
-    Form1 form;
-    const QStringList cut = form1::cutCaptions(form);
-    if (!cut.isEmpty())
-        std::fprintf(stderr,
-                     "carnovo: in the fonts found (%s) the captions of %s do not fit; "
-                     "install the Liberation fonts (fonts-liberation).\n",
-                     qPrintable(form1::facesInUse(form)),
-                     qPrintable(cut.join(QLatin1String(", "))));
-    form.show();
-    return QApplication::exec();
+    return runCarnovo(argc, argv);
 }

@@ -18,10 +18,15 @@
 #include <numeric>
 #include <optional>
 #include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <sys/syscall.h>
+#include <sys/wait.h>
 
 // Every line-settings write of the process, whoever makes it.
 static int lineWrites = 0;
+// When set, the driver's serial flags as a USB adapter's driver keeps them
+// (a pseudo-terminal has none).
+static std::optional<int> adapterFlags;
 extern "C" int ioctl(int fd, unsigned long request, ...) noexcept {
     va_list args;
     va_start(args, request);
@@ -30,7 +35,28 @@ extern "C" int ioctl(int fd, unsigned long request, ...) noexcept {
     for (const unsigned long write : std::initializer_list<unsigned long>{
              TCSETS, TCSETSW, TCSETSF, TCSETS2, TCSETSW2, TCSETSF2, TIOCSSERIAL})
         lineWrites += request == write;
+    if (adapterFlags && (request == TIOCGSERIAL || request == TIOCSSERIAL)) {
+        auto* serial = static_cast<serial_struct*>(argument);
+        if (request == TIOCGSERIAL)
+            *serial = serial_struct{}, serial->flags = *adapterFlags;
+        else
+            adapterFlags = serial->flags;
+        return 0;
+    }
     return int(syscall(SYS_ioctl, fd, request, argument));
+}
+
+// When set, what read() answers on that descriptor once: a count, or -errno.
+static std::optional<std::pair<int, int>> readFault;
+extern "C" ssize_t read(int fd, void* buffer, size_t count) {
+    if (readFault && readFault->first == fd) {
+        const int result = std::exchange(readFault, std::nullopt)->second;
+        if (result <= 0) {
+            errno = -result;
+            return result < 0 ? -1 : 0;
+        }
+    }
+    return syscall(SYS_read, fd, buffer, count);
 }
 
 namespace {
@@ -156,6 +182,136 @@ TEST(PulledCable, RaisesLostConnectionAtOnceAndClosesThePort) {
     }
 }
 
+// A read that fails as on a vanished device, or finds the line's end, is a
+// lost device; one a signal broke off is tried again.
+TEST_F(SerialPort, ReadFailuresOfAVanishedDeviceAreALostDevice) {
+    // clang-format off
+    const struct { int result; QString raised; QByteArray input; } cases[] = {
+        {0, "8020 mscomm32: Lost the connection to COM 2 (" + pty.slavePath() + "): the device was unplugged or hung up ()", ""},
+        {-ENXIO, "8020 mscomm32: Lost the connection to COM 2 (" + pty.slavePath() + "): the device was unplugged or hung up ()", ""},
+        {-ENODEV, "8020 mscomm32: Lost the connection to COM 2 (" + pty.slavePath() + "): the device was unplugged or hung up ()", ""},
+        {-EINTR, "", "x"},
+    };
+    // clang-format on
+    for (const auto& c : cases) {
+        if (!comm.PortOpen())
+            comm.setPortOpen(true);
+        pty.write("x");
+        QTest::qWait(20);
+        readFault = {int(comm.CommID()), c.result};
+        QByteArray input;
+        EXPECT_EQ(raised([&] { input = comm.Input(); }), c.raised) << c.result;
+        EXPECT_EQ(input, c.input) << c.result;
+        EXPECT_EQ(comm.PortOpen(), c.raised.isEmpty()) << c.result;
+        readFault.reset();
+    }
+}
+
+// Output never waits for the device: what it does not take yet goes out when
+// it has room; a device that takes nothing for as long as a reply may take
+// is a lost device, never a request reported sent and dropped.
+TEST_F(SerialPort, OutputTheDeviceDoesNotTakeNeverBlocksAndIsNeverDropped) {
+    for (const bool lineGoesOn : {true, false}) {
+        if (!comm.PortOpen())
+            comm.setPortOpen(true);
+        pty.read(); // the kernel's echo of what came before the open, if any
+        // The line is stopped, as by flow control: the driver takes nothing.
+        ASSERT_EQ(ioctl(int(comm.CommID()), TCXONC, TCOOFF), 0);
+        QSignalSpy event(&comm, &MSComm::OnComm);
+        comm.setRThreshold(67);
+        QElapsedTimer output;
+        output.start();
+        EXPECT_EQ(raised([&] { comm.Output("\xF0\x56\x01\xB9"); }), "");
+        EXPECT_LT(output.elapsed(), 50);
+        if (lineGoesOn) {
+            EXPECT_EQ(pty.read(1000), "");
+            ASSERT_EQ(ioctl(int(comm.CommID()), TCXONC, TCOON), 0);
+            EXPECT_EQ(pty.read(), "\xF0\x56\x01\xB9");
+            QTest::qWait(1500);
+            EXPECT_EQ(raised([&] { comm.Input(); }), "");
+        } else {
+            EXPECT_TRUE(event.wait(3000));
+            EXPECT_GE(output.elapsed(), 1900);
+            EXPECT_EQ(raised([&] { comm.Input(); }),
+                      "8020 mscomm32: Lost the connection to COM 2 (" + pty.slavePath() +
+                          "): the device took nothing sent to it for 2 s ()");
+        }
+        comm.setRThreshold(0);
+    }
+}
+
+// Nobody else opens the port while it is open, not even a program of the
+// same user; root alone may (the kernel lets it past an exclusive open).
+TEST_F(SerialPort, NoOtherProgramOpensTheDeviceWhileItIsOpen) {
+    ASSERT_EQ(chmod(qPrintable(pty.slavePath()), 0666), 0);
+    const auto openAsNobody = [&] {
+        const pid_t child = fork();
+        if (child == 0) {
+            if (setgid(65534) != 0 || setuid(65534) != 0)
+                _exit(99);
+            const int fd = ::open(qPrintable(pty.slavePath()), O_RDWR | O_NOCTTY | O_NONBLOCK);
+            _exit(fd >= 0 ? 0 : errno);
+        }
+        int status = 0;
+        waitpid(child, &status, 0);
+        return WEXITSTATUS(status);
+    };
+    EXPECT_EQ(openAsNobody(), EBUSY);
+    comm.setPortOpen(false);
+    EXPECT_EQ(openAsNobody(), 0);
+}
+
+// The adapter's latency timer is shortened while the port is open and put
+// back however it closes: closed, lost, or with the control torn down.
+TEST(LatencyTimer, PutBackHoweverThePortCloses) {
+    // clang-format off
+    using Comm = std::optional<MSComm>;
+    using Pty = std::optional<PtyPair>;
+    const struct { const char* how; std::function<void(Comm&, Pty&)> close; } cases[] = {
+        {"closed", [](Comm& comm, Pty&) { comm->setPortOpen(false); }},
+        {"lost", [](Comm& comm, Pty& pty) { QSignalSpy event(&*comm, &MSComm::OnComm); pty.reset(); event.wait(1000); }},
+        {"torn down", [](Comm& comm, Pty&) { comm.reset(); }},
+    };
+    // clang-format on
+    for (const auto& c : cases) {
+        std::optional<PtyPair> pty(std::in_place);
+        qputenv("CARNOVO_COM3", pty->slavePath().toLocal8Bit());
+        adapterFlags = ASYNC_SKIP_TEST;
+        std::optional<MSComm> comm(std::in_place);
+        comm->setCommPort(3);
+        comm->setPortOpen(true);
+        EXPECT_EQ(*adapterFlags, ASYNC_SKIP_TEST | ASYNC_LOW_LATENCY) << c.how;
+        c.close(comm, pty);
+        EXPECT_EQ(*adapterFlags, ASYNC_SKIP_TEST) << c.how;
+        adapterFlags.reset();
+    }
+}
+
+// Once the device is lost, the control sleeps: no wake-ups while nobody
+// reads, whatever threshold stays set.
+TEST(PulledCable, CostsNoProcessorTimeAfterwards) {
+    std::optional<PtyPair> pty(std::in_place);
+    qputenv("CARNOVO_COM4", pty->slavePath().toLocal8Bit());
+    MSComm comm;
+    comm.setCommPort(4);
+    comm.setPortOpen(true);
+    comm.Output("\xF0\x56\x01\xB9");
+    comm.setRThreshold(71);
+    QSignalSpy event(&comm, &MSComm::OnComm);
+    pty.reset();
+    ASSERT_TRUE(event.wait(1000));
+    const auto cpuMs = [] {
+        rusage usage{};
+        getrusage(RUSAGE_SELF, &usage);
+        return (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1000 +
+               (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1000;
+    };
+    const long before = cpuMs();
+    QTest::qWait(1000);
+    EXPECT_LT(cpuMs() - before, 50);
+    EXPECT_EQ(event.count(), 1);
+}
+
 // Every serial device the system shows, openable or not: USB adapters first,
 // by their by-id link (else their name), then on-board UARTs, numbers by value.
 TEST(PortNames, FoundInTheSystemsDeviceTreeInComOrder) {
@@ -192,31 +348,6 @@ TEST(PortNames, FoundInTheSystemsDeviceTreeInComOrder) {
         found << port.location.mid(root.path().size()) + (port.usb ? "+" : "") + port.description;
     EXPECT_EQ(found.join(' '), "/dev/ttyACM0+ /dev/ttyUSB1+FTDI FT232R USB UART /dev/ttyUSB0+ "
                                "/dev/ttyS2 /dev/ttyS10");
-}
-
-// The lock file of a port: taken from owners that have ended or left
-// nothing readable, refused while its owner runs (also in the form Qt's
-// programs write), removed when let go.
-TEST(PortLockFile, TakenUnlessItsOwnerStillRuns) {
-    QTemporaryDir directory;
-    PortLock lock(directory.path());
-    const QString file = directory.filePath("LCK..ttyUSB0");
-    // clang-format off
-    const struct { QByteArray content; pid_t holder; } cases[] = {{"", 0}, {"  99999999\n", 0}, {"junk", 0}, {QByteArray::number(getppid()).rightJustified(10) + "\n", getppid()}, {QByteArray::number(getppid()) + "\nqtprogram\nhost\n", getppid()}};
-    // clang-format on
-    for (const auto& c : cases) {
-        QFile stale(file);
-        EXPECT_TRUE(c.content.isEmpty() ||
-                    (stale.open(QIODevice::WriteOnly) && stale.write(c.content)));
-        stale.close();
-        EXPECT_EQ(lock.acquire("/dev/ttyUSB0"), c.holder) << c.content.data();
-        EXPECT_EQ(QFile::exists(file) && stale.open(QIODevice::ReadOnly)
-                      ? stale.readLine().trimmed().toInt()
-                      : 0,
-                  c.holder ? c.holder : getpid());
-        lock.release();
-        EXPECT_EQ(QFile::exists(file), c.holder != 0);
-    }
 }
 
 TEST(OpenRefusal, TextNamesTheDeviceAndSaysWhatToDo) {

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "serial/tty_tuning.h"
+#include "serial/tty_io.h"
 
 // The kernel's own termios constants; glibc's <termios.h> would clash.
 #include <asm/termbits.h>
@@ -34,54 +34,44 @@ void discard(int fd) {
     (void)ioctl(fd, TCFLSH, TCIOFLUSH);
 }
 
-bool hungUp(int fd) {
+bool gone(int fd) {
     pollfd line{fd, POLLIN, 0};
     return poll(&line, 1, 0) > 0 && (line.revents & (POLLHUP | POLLERR | POLLNVAL));
 }
 
-int bytesWaiting(int fd, int& error) {
-    int count = 0;
-    error = ioctl(fd, TIOCINQ, &count) == 0 ? 0 : errno;
-    return error ? 0 : count;
+int bytesWaiting(int fd, int& count) {
+    count = 0;
+    return ioctl(fd, TIOCINQ, &count) == 0 ? 0 : errno;
 }
 
-QByteArray readWaiting(int fd, int& error) {
-    QByteArray bytes;
+int readWaiting(int fd, QByteArray& into) {
     char chunk[512];
     for (;;) {
         const ssize_t n = ::read(fd, chunk, sizeof chunk);
         if (n > 0) {
-            bytes.append(chunk, n);
+            into.append(chunk, n);
             if (size_t(n) == sizeof chunk)
                 continue;
-        } else if (n < 0 && errno == EINTR) {
-            continue;
+            return 0;
         }
+        if (n < 0 && errno == EINTR)
+            continue;
         // The line is raw with VMIN 1: an empty driver answers EAGAIN, and 0
         // is the end of a line that was hung up.
-        error = n > 0 || (n < 0 && errno == EAGAIN) ? 0 : n == 0 ? kHungUp : errno;
-        return bytes;
+        return n == 0 ? kHungUp : errno == EAGAIN ? 0 : errno;
     }
 }
 
-int writeAll(int fd, const QByteArray& bytes) {
-    constexpr int kRoomWaitMs = 1000;
-    for (qsizetype done = 0; done < bytes.size();) {
-        const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
-        if (n >= 0) {
-            done += n;
-            continue;
-        }
-        if (errno == EINTR)
-            continue;
-        if (errno != EAGAIN)
-            return errno;
-        // A driver that takes nothing for a second drops the rest, like a full send buffer.
-        pollfd line{fd, POLLOUT, 0};
-        if (poll(&line, 1, kRoomWaitMs) <= 0)
+int writeSome(int fd, QByteArray& bytes) {
+    while (!bytes.isEmpty()) {
+        const ssize_t n = ::write(fd, bytes.constData(), size_t(bytes.size()));
+        if (n > 0) {
+            bytes.remove(0, n);
+        } else if (n == 0 || errno == EAGAIN) {
             return 0;
-        if (line.revents & (POLLHUP | POLLERR | POLLNVAL))
-            return EIO;
+        } else if (errno != EINTR) {
+            return errno;
+        }
     }
     return 0;
 }
