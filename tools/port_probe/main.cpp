@@ -20,6 +20,7 @@
 #include "serial/baud_rate.h"
 #include "serial/mscomm.h"
 #include "ui/form1.h"
+#include "ui/program.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -33,6 +34,7 @@
 #include <QSocketNotifier>
 #include <QTimer>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <fcntl.h>
 #include <string_view>
@@ -183,13 +185,24 @@ int relay(int port, const QString& path) {
     return QApplication::exec();
 }
 
-int window(int port) {
+// Watches the program's window once it shows: the program itself runs, with
+// its own handling of signals.
+struct WindowWatch {
+    QString held, shown;
+    QTimer timer;
+    int ticks = 0;
+    long lastCpu = 0;
+    QElapsedTimer sinceCpu;
+};
+
+void watchWindow(Form1& form, int port) {
     // Qt loads a message box's style and icon when it shows the first one,
     // which takes a second on an emulated machine: done before timing starts.
     QMessageBox(QMessageBox::Critical, "", "").grab();
-    Form1 form;
-    const QString held = device(port);
-    watchLockFile(held);
+    auto* w = new WindowWatch;
+    w->held = device(port);
+    QObject::connect(&form, &QObject::destroyed, [w] { delete w; });
+    watchLockFile(w->held);
     auto* connect = form.findChild<QPushButton*>("cmdconnect");
     auto* quit = form.findChild<QPushButton*>("cmdexit");
     QList<QLineEdit*> boxes;
@@ -197,51 +210,45 @@ int window(int port) {
          {"rpmtext", "cool_text", "cools_text", "tps_text", "IAC_text", "battery_text"})
         boxes << form.findChild<QLineEdit*>(name);
     auto* status = form.findChild<QLabel*>("lblconnected");
-    QString shown;
-    QTimer watch;
-    int ticks = 0;
-    long lastCpu = 0;
-    QElapsedTimer sinceCpu;
-    sinceCpu.start();
+    w->sinceCpu.start();
     // Light enough not to stand in the program's way on a slow machine.
-    watch.callOnTimeout([&] {
+    w->timer.callOnTimeout([w, boxes, status] {
         if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
             box && box->isVisible()) {
             report(QStringLiteral("box %1 | open %2 %3")
                        .arg(box->text().simplified())
-                       .arg(openDescriptors(held))
-                       .arg(driverState(held)));
+                       .arg(openDescriptors(w->held))
+                       .arg(driverState(w->held)));
             box->button(QMessageBox::Ok)->click();
         }
-        if (++ticks % 10 != 0)
+        if (++w->ticks % 10 != 0)
             return;
         QStringList values;
         for (const QLineEdit* box : boxes)
             values << box->text();
-        const QString now = status->text() + " | " + values.join(' ') + " | " + driverState(held);
-        if (now != shown)
-            report(QStringLiteral("status %1").arg(shown = now));
-        if (sinceCpu.elapsed() >= 250) {
+        const QString now =
+            status->text() + " | " + values.join(' ') + " | " + driverState(w->held);
+        if (now != w->shown)
+            report(QStringLiteral("status %1").arg(w->shown = now));
+        if (w->sinceCpu.elapsed() >= 250) {
             const long cpu = cpuMs();
-            report(QStringLiteral("cpu %1 ms in %2 ms").arg(cpu - lastCpu).arg(sinceCpu.restart()));
-            lastCpu = cpu;
+            report(QStringLiteral("cpu %1 ms in %2 ms")
+                       .arg(cpu - w->lastCpu)
+                       .arg(w->sinceCpu.restart()));
+            w->lastCpu = cpu;
         }
     });
-    watch.start(5);
+    w->timer.start(5);
     readInput(
         &form,
-        [&](const QByteArray& line) {
+        [=](const QByteArray& line) {
             report(QStringLiteral("pressing %1").arg(QString::fromLatin1(line)));
             (line == "quit" ? quit : connect)->click();
         },
-        [&] { quit->click(); });
-    QObject::connect(&form, &Form1::programEnding, [&] { report("ending"); });
-    form.show();
+        [=] { quit->click(); });
+    QObject::connect(&form, &Form1::programEnding, [] { report("ending"); });
     form.findChild<QComboBox*>("comport")->setCurrentIndex(port - 1);
     QTimer::singleShot(0, connect, &QPushButton::click);
-    const int ended = QApplication::exec();
-    report(QStringLiteral("ended %1").arg(driverState(held)));
-    return ended;
 }
 
 } // namespace
@@ -251,6 +258,13 @@ int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") &&
         (argc < 2 || std::string_view(argv[1]) != "window"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (argc == 3 && std::string_view(argv[1]) == "window") {
+        const int port = std::atoi(argv[2]);
+        const QString held = device(port);
+        const int ended = runCarnovo(1, argv, [port](Form1& form) { watchWindow(form, port); });
+        report(QStringLiteral("ended %1").arg(driverState(held)));
+        return ended;
+    }
     QApplication app(argc, argv);
     const QStringList args = QApplication::arguments();
     if (args.value(1) == "ports") {
@@ -261,10 +275,10 @@ int main(int argc, char** argv) {
     const int port = args.value(2).toInt();
     if (args.value(1) == "relay" && args.size() == 4 && port >= 1 && port <= 4)
         return relay(port, args[3]);
-    if (args.size() != 3 || port < 1 || port > 4 || (args[1] != "hold" && args[1] != "window")) {
+    if (args.size() != 3 || port < 1 || port > 4 || args[1] != "hold") {
         std::fprintf(stderr,
                      "usage: carnovo-port-probe ports | hold|window 1-4 | relay 1-4 PATH\n");
         return 2;
     }
-    return args[1] == "hold" ? hold(port) : window(port);
+    return hold(port);
 }
