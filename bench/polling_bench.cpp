@@ -5,7 +5,8 @@
 //   usage: polling_bench [seconds=30] [response-delay-ms=5] [simulator options...]
 //   e.g.   polling_bench 30 5 --scenario usb-bunches --bunch-ms 16
 // With simulator options it polls a clean line first, in the same run, and
-// compares the two.
+// compares the two. CARNOVO_BENCH_DEVICES="/dev/ttyUSB0 /dev/ttyS1" then
+// polls through each device, wired to a simulator elsewhere (scripts/in-vm).
 #include "link/traffic.h"
 #include "ui/form1.h"
 
@@ -101,10 +102,12 @@ struct Figures {
     QString boxText;
 };
 
-// Connect, then poll for `seconds` against a simulator started with `simArgs`.
-std::optional<Figures> runLine(const std::vector<char*>& simArgs, int seconds) {
+// Connect, then poll for `seconds` against a simulator started with `simArgs`,
+// or through `through`, a device wired to a simulator elsewhere.
+std::optional<Figures> runLine(const std::vector<char*>& simArgs, int seconds,
+                               const QByteArray& through = {}) {
     pid_t simPid = 0;
-    const QByteArray device = startSimulator(simArgs, simPid);
+    const QByteArray device = through.isEmpty() ? startSimulator(simArgs, simPid) : through;
     if (device.isEmpty()) {
         std::fprintf(stderr, "the simulator did not start\n");
         return std::nullopt;
@@ -165,8 +168,10 @@ std::optional<Figures> runLine(const std::vector<char*>& simArgs, int seconds) {
         form.findChild<QPushButton*>("cmdconnect")->click();
     });
     QApplication::exec();
-    kill(simPid, SIGTERM);
-    waitpid(simPid, nullptr, 0);
+    if (simPid > 0) {
+        kill(simPid, SIGTERM);
+        waitpid(simPid, nullptr, 0);
+    }
     if (f.boxAfter < 0 && lastLine < 0) {
         std::fprintf(stderr, "never connected to the simulator\n");
         return std::nullopt;
@@ -251,6 +256,18 @@ int main(int argc, char** argv) {
     if (clean)
         std::printf("  rate against the clean line  %.3f   (target at least 0.9)\n",
                     (f->decoded / f->wallSpent) / (clean->decoded / clean->wallSpent));
+    // The same line through real drivers (an FTDI cable, a 16550) beside it.
+    for (const QString& device :
+         qEnvironmentVariable("CARNOVO_BENCH_DEVICES").split(' ', Qt::SkipEmptyParts)) {
+        const std::optional<Figures> d = runLine({}, seconds, QFile::encodeName(device));
+        if (!d)
+            return 1;
+        std::printf("polling through %s for %.1f s, its simulator's own response delay\n",
+                    qPrintable(device), d->wallSpent);
+        printPolling(*d, delayMs);
+        std::printf("  rate against the pseudo-terminal  %.3f\n",
+                    (d->decoded / d->wallSpent) / (f->decoded / f->wallSpent));
+    }
     std::printf("peak memory           %ld KiB\n", usage.ru_maxrss);
     return 0;
 }
