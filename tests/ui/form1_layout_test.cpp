@@ -108,6 +108,9 @@ TEST_F(Window, EveryControlSitsWhereTheDesignPutsIt) {
 
 TEST_F(Window, WindowTabsAndStartingState) {
     EXPECT_EQ(form.windowTitle(), "Carnovo" + QString(124, ' ') + "Ver. 0.35");
+    // Screen readers get the title without its run of spaces.
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(&form)->text(QAccessible::Name),
+              "Carnovo Ver. 0.35");
     EXPECT_EQ(std::tuple(form.size(), form.minimumSize(), form.maximumSize()),
               std::tuple(QSize(509, 290), QSize(509, 290), QSize(509, 290)));
     EXPECT_FALSE(form.windowFlags() &
