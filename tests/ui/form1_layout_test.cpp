@@ -2,14 +2,10 @@
 #include "ui/form1.h"
 
 #include "tests/support/print.h"
-#include "ui/traffic_list.h"
 #include <QAccessible>
 #include <QApplication>
 #include <QComboBox>
 #include <QGroupBox>
-#include <QLabel>
-#include <QLineEdit>
-#include <QPushButton>
 #include <QTabBar>
 #include <QTest>
 #include <algorithm>

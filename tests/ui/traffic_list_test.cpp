@@ -10,7 +10,6 @@
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
-#include <functional>
 #include <gtest/gtest.h>
 
 namespace {
