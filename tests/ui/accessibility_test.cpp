@@ -133,20 +133,4 @@ TEST(Accessibility, TabsSwitchByKeyboardAndTheStripNamesTheChosenTab) {
     }
 }
 
-// The window is named without the title's run of spaces, a Received line by
-// its size and first bytes (its text is the whole line, TrafficLists.*).
-TEST(Accessibility, NamesSayWhatAThingIs) {
-    Form1 form;
-    QStringList names{QAccessible::queryAccessibleInterface(&form)->text(QAccessible::Name)};
-    auto* list = form.findChild<TrafficList*>("listreceived");
-    for (const char* hex : {"F05601B9F095010A0B", "F05601B9F09501", "00"}) {
-        form.parse_as_hex(QByteArray::fromHex(hex));
-        names << QAccessible::queryAccessibleInterface(list)
-                     ->child(list->count() - 1)
-                     ->text(QAccessible::Name);
-    }
-    EXPECT_EQ(names, QStringList({"Carnovo Ver. 0.35", "9 bytes: F0 56 1 B9 F0 95 1 A\u2026",
-                                  "7 bytes: F0 56 1 B9 F0 95 1", "1 byte: 0"}));
-}
-
 } // namespace

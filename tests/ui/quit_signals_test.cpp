@@ -35,11 +35,9 @@ TEST(QuitSignals, EachEndsTheProgramWithinASecondAndLeavesNoLock) {
             QFileInfo(QString::fromStdString(sim.devicePath())).canonicalFilePath();
         const QString lockFile = locks.filePath("LCK.." + device.mid(5).replace('/', '_'));
         ASSERT_TRUE(!c.fifoAsLock || mkfifo(qPrintable(lockFile), 0666) == 0);
-        QProcess program;
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert("CARNOVO_COM1", QString::fromStdString(sim.devicePath()));
-        environment.insert("CARNOVO_LOCK_DIR", locks.path());
-        program.setProcessEnvironment(environment);
+        qputenv("CARNOVO_COM1", sim.devicePath().c_str());
+        qputenv("CARNOVO_LOCK_DIR", locks.path().toLocal8Bit());
+        QProcess program; // takes the environment above
         program.start(CARNOVO_PROBE_PATH, {"-platform", "offscreen"});
         const auto ready = [&] {
             return c.until == BoxOpen ? program.readAllStandardOutput().contains("box")
