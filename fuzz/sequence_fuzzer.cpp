@@ -2,7 +2,7 @@
 // Drives the real connection sequence through the scripted link: the input
 // decides what the line delivers for each request, in which bunches and when.
 // Any finding of lineViolations() aborts, so libFuzzer keeps the input.
-#include "tests/support/scripted_link.h"
+#include "fuzz/scripted_link.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "link/connection_sequence.h"
 
+#include "fuzz/scripted_link.h"
 #include "link/frames.h"
 #include "link/traffic.h"
 #include "tests/support/print.h"
-#include "tests/support/scripted_link.h"
 
 #include <QStringList>
 #include <gtest/gtest.h>

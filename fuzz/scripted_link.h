@@ -16,9 +16,10 @@ inline const QString kConnected = "Connected", kNotConnected = "Not Connected";
 struct EndOfTest {};
 using Answers = std::map<int, std::vector<std::pair<std::int64_t, QByteArray>>>;
 
-// A scripted ECM behind a fake window and a fake clock. The clock moves 1 ms
-// on every reading, so which reading a deadline comes from shows; a waiting
-// yield jumps to the first moment something would wake the real window.
+// A scripted ECM behind a fake window and a fake clock, for the fuzzer and
+// the connection sequence's tests. The clock moves 1 ms on every reading, so
+// which reading a deadline comes from shows; a waiting yield jumps to the
+// first moment something would wake the real window.
 // It notes any decode of other bytes than the judged reply, and any status
 // other than "Connected" for exactly the 2000 ms after an accepted reply.
 struct Bench : aldl::SequenceWindow, aldl::SequencePort, aldl::TickClock {
