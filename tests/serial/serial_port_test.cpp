@@ -176,9 +176,10 @@ TEST(PulledCable, RaisesLostConnectionAtOnceAndClosesThePort) {
         EXPECT_LT(sincePull.elapsed(), 200) << threshold;
         EXPECT_EQ(*std::exchange(adapterFlags, std::nullopt), 0); // the latency timer put back
         // Lost, the control sleeps however long nobody reads (clock(): the process's CPU time).
+        // A spin takes the whole half second; an emulated processor's event loop takes ~60 ms.
         const std::clock_t cpuBefore = std::clock();
         QTest::qWait(500);
-        EXPECT_LT((std::clock() - cpuBefore) * 1000 / CLOCKS_PER_SEC, 30) << threshold;
+        EXPECT_LT((std::clock() - cpuBefore) * 1000 / CLOCKS_PER_SEC, 150) << threshold;
         const QString error = raised([&] { comm.Input(); });
         EXPECT_TRUE(error.startsWith("8020 mscomm32: Lost the connection to COM 4")) << threshold;
         EXPECT_FALSE(comm.PortOpen());
