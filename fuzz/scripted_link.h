@@ -2,8 +2,8 @@
 #pragma once
 
 #include "link/connection_sequence.h"
+#include "link/frame_checks.h"
 #include "link/frames.h"
-#include "link/traffic.h"
 
 #include <QStringList>
 #include <map>
@@ -64,7 +64,7 @@ struct Bench : aldl::SequenceWindow, aldl::SequencePort, aldl::TickClock {
     void setRThreshold(int bytes) override { thresholds.push_back(threshold = bytes); }
     void output(const QByteArray& b) override {
         if (b != frames::toBytes(frames::kMode1Request))
-            violations.push_back("sent " + traffic::hex_text(b).toStdString());
+            violations.push_back("sent " + frames::hexText(b).toStdString());
         requestTimes.push_back(now);
         const auto& answer = answers[requests];
         std::int64_t later = 0;
@@ -86,13 +86,13 @@ struct Bench : aldl::SequenceWindow, aldl::SequencePort, aldl::TickClock {
     void addSentLine(const QString& t) override { sent << t; }
     void parse_as_hex(QByteArray t) override {
         if (!t.isEmpty())
-            received << traffic::hex_text(t);
+            received << frames::hexText(t);
     }
     void check_packet(const QByteArray& buffer, bool& connected) override {
-        if ((connected = traffic::has_reply_header(buffer)))
+        if ((connected = frames::hasReplyHeader(buffer)))
             caption = kConnected, judged = buffer, acceptedAt = now;
     }
-    void show_not_connected() override {
+    void showNotConnected() override {
         if (lastRead <= acceptedAt + aldl::kReplyTimeoutMs)
             violations.push_back("Not Connected too soon at " + std::to_string(lastRead));
         caption = kNotConnected;
@@ -103,7 +103,7 @@ struct Bench : aldl::SequenceWindow, aldl::SequencePort, aldl::TickClock {
             frame += char(v);
         if (!frame.startsWith(frames::toBytes(frames::kMode1ReplyHeader)) ||
             frame != judged.mid(frames::kLeadingBytes, frames::kReplyLength))
-            violations.push_back("decoded " + traffic::hex_text(frame).toStdString());
+            violations.push_back("decoded " + frames::hexText(frame).toStdString());
         decoded.push_back(d[10]);
         decodedFrames.push_back({now, frame});
         if (--decodesLeft == 0)
@@ -116,7 +116,7 @@ struct Bench : aldl::SequenceWindow, aldl::SequencePort, aldl::TickClock {
         if (caption == kConnected && lastRead > acceptedAt + aldl::kReplyTimeoutMs)
             violations.push_back("still Connected at " + std::to_string(lastRead));
     }
-    void yield_until(std::int64_t deadline) override {
+    void yieldUntil(std::int64_t deadline) override {
         yield();
         if (caption == kConnected && deadline > acceptedAt + aldl::kReplyTimeoutMs)
             violations.push_back("sleeps Connected past the silence at " + std::to_string(now));
@@ -132,11 +132,6 @@ struct Bench : aldl::SequenceWindow, aldl::SequencePort, aldl::TickClock {
         now = std::max(now, wake);
     }
 };
-
-// Milliseconds that `bytes` take on the wire at 8192 baud, 10 bits a byte.
-inline std::int64_t wireMs(qsizetype bytes) {
-    return (bytes * 10000 + 8191) / 8192;
-}
 
 // Judges a run against what the line delivered: each decoded reply has the
 // right header and checksum and lies, whole, in what the program read, after
@@ -159,7 +154,7 @@ inline std::vector<std::string> lineViolations(const Bench& b, bool paced = true
         const qsizetype found = stream.indexOf(frame, cursor);
         if (frame.size() != 67 || !frame.startsWith(header) || sum % 256 != 0 || found < 0)
             out.push_back("decoded at " + std::to_string(at) + ": " +
-                          traffic::hex_text(frame).toStdString());
+                          frames::hexText(frame).toStdString());
         else
             cursor = found + frame.size();
     }
@@ -175,7 +170,7 @@ inline std::vector<std::string> lineViolations(const Bench& b, bool paced = true
         const qsizetype at = ex.mid(4, 3) == header ? 0 : ex.indexOf(echo + header);
         const qsizetype missing = std::max<qsizetype>(at, 0) + 71 - ex.size();
         const std::int64_t took = b.requestTimes[size_t(i) + 1] - quietFrom;
-        if (ex.size() - ahead > 4 && missing > 0 && took > wireMs(missing) + 60)
+        if (ex.size() - ahead > 4 && missing > 0 && took > frames::wireMs(missing) + 60)
             out.push_back("exchange " + std::to_string(i) + " short by " + std::to_string(missing) +
                           " ended " + std::to_string(took) + " ms after the line went quiet");
     }

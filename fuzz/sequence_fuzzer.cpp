@@ -74,7 +74,7 @@ std::vector<std::pair<std::int64_t, QByteArray>> answer(FuzzedDataProvider& in) 
     for (qsizetype k = 0; k < ex.size(); k += bunch) {
         const QByteArray part = ex.mid(k, bunch);
         const std::int64_t pause = k + part.size() > pauseAfter ? pauseMs : 0;
-        out.push_back({at + wireMs(k + part.size()) + pause, part});
+        out.push_back({at + frames::wireMs(k + part.size()) + pause, part});
     }
     return out;
 }
@@ -104,7 +104,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         for (const auto& d : b.delivered)
             std::fprintf(stderr, "request %d sent at %lld: at %lld %s\n", d.afterRequests - 1,
                          static_cast<long long>(b.requestTimes[size_t(d.afterRequests) - 1]),
-                         static_cast<long long>(d.at), qPrintable(traffic::hex_text(d.bytes)));
+                         static_cast<long long>(d.at), qPrintable(frames::hexText(d.bytes)));
         std::abort();
     }
     return 0;

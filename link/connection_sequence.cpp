@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "link/connection_sequence.h"
 
+#include "link/frame_checks.h"
 #include "link/frames.h"
-#include "link/traffic.h"
 
 #include <algorithm>
 
@@ -15,12 +15,7 @@ namespace {
 qsizetype exchangeStart(const QByteArray& buffer) {
     static const QByteArray echoAndHeader =
         frames::toBytes(frames::kMode1Request) + frames::toBytes(frames::kMode1ReplyHeader);
-    return traffic::has_reply_header(buffer) ? 0 : buffer.indexOf(echoAndHeader);
-}
-
-// Milliseconds that `bytes` take on the wire at 8192 baud, 10 bits a byte.
-std::int64_t wireMs(qsizetype bytes) {
-    return (bytes * 10 * 1000 + kBaud - 1) / kBaud;
+    return frames::hasReplyHeader(buffer) ? 0 : buffer.indexOf(echoAndHeader);
 }
 
 // Where one exchange stands. Until the ECM has sent anything the reply
@@ -52,8 +47,8 @@ void ConnectionSequence::run() {
     port_.setInputLen(0);
     port_.setCommPort(portNumber);
     port_.setPortOpen(true);
-    requestText_ = frames::request_text();
-    port_.setBaudRate(kBaud);
+    requestText_ = frames::requestText();
+    port_.setBaudRate(frames::kBaud);
 
     if (!awaitChatter())
         return fail(kTimedOutPrompt, kTimedOutTitle);
@@ -72,7 +67,7 @@ void ConnectionSequence::run() {
         return fail(kBadDataPrompt, kBadDataTitle);
     accepted();
     // A right header starts polling, but only a whole, unchanged reply is shown.
-    if (traffic::has_valid_checksum(exchange))
+    if (frames::hasValidChecksum(exchange))
         decode(exchange);
     poll();
 }
@@ -86,7 +81,7 @@ bool ConnectionSequence::awaitChatter() {
     QByteArray buffer;
     for (;;) {
         const bool past = clock_.tick() > deadline;
-        if (traffic::is_chatter_frame(buffer) || past)
+        if (frames::isChatterFrame(buffer) || past)
             break;
         const bool hopeless = !chatter.startsWith(buffer);
         waitForBytes(hopeless ? kHopelessChatterThreshold : int(chatter.size() - buffer.size()),
@@ -95,14 +90,14 @@ bool ConnectionSequence::awaitChatter() {
         if (!buffer.isEmpty())
             window_.parse_as_hex(buffer);
     }
-    return traffic::is_chatter_frame(buffer) || clock_.tick() <= deadline;
+    return frames::isChatterFrame(buffer) || clock_.tick() <= deadline;
 }
 
 // One wake-up when the missing bytes are all there, not one per byte.
 void ConnectionSequence::waitForBytes(int missing, std::int64_t deadline) {
     watchLink();
     port_.setRThreshold(missing);
-    window_.yield_until(connected_ ? std::min(deadline, silenceDeadline_) : deadline);
+    window_.yieldUntil(connected_ ? std::min(deadline, silenceDeadline_) : deadline);
 }
 
 void ConnectionSequence::accepted() {
@@ -115,7 +110,7 @@ void ConnectionSequence::accepted() {
 void ConnectionSequence::watchLink() {
     if (connected_ && clock_.tick() > silenceDeadline_) {
         connected_ = false;
-        window_.show_not_connected();
+        window_.showNotConnected();
     }
 }
 
@@ -155,11 +150,11 @@ ConnectionSequence::Exchange ConnectionSequence::readExchange(std::int64_t sentA
             // Enough to wake us came just now; fewer came after the last look,
             // and no faster than the wire carries them.
             const std::int64_t cameBy =
-                got.size() >= wanted ? now : std::min(now, lastLook + wireMs(got.size()));
+                got.size() >= wanted ? now : std::min(now, lastLook + frames::wireMs(got.size()));
             const qsizetype stillMissing =
                 std::max<qsizetype>(start, 0) + frames::kExchangeLength - buffer.size();
             quietAfter =
-                std::max(cameBy + std::max(wireMs(stillMissing) + kLookSlackMs, kByteGapMs),
+                std::max(cameBy + std::max(frames::wireMs(stillMissing) + kLookSlackMs, kByteGapMs),
                          now + kLookSlackMs);
         }
         lastLook = now;
@@ -180,7 +175,7 @@ void ConnectionSequence::poll() {
         window_.parse_as_hex(read.bytes);
         const QByteArray exchange = read.judged();
         bool connected = false;
-        if (traffic::has_valid_checksum(exchange))
+        if (frames::hasValidChecksum(exchange))
             window_.check_packet(exchange, connected);
         if (connected) {
             accepted();

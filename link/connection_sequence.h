@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "link/frames.h"
+
 #include <QByteArray>
 #include <QString>
 #include <array>
@@ -28,7 +30,7 @@ public:
     // Header test; sets the status caption to "Connected" on success.
     virtual void check_packet(const QByteArray& buffer, bool& connected) = 0;
     // Sets the status caption back to "Not Connected".
-    virtual void show_not_connected() = 0;
+    virtual void showNotConnected() = 0;
     virtual void apply_data(std::span<const std::int32_t> data) = 0;
     // A modal warning with a single OK button; returns when it is closed.
     virtual void showWarning(const QString& prompt, const QString& title) = 0;
@@ -36,7 +38,7 @@ public:
     virtual void yield() = 0;
     // The same; then, unless the port has raised its receive event meanwhile,
     // sleeps until it does, a window event comes, or the tick passes `deadline`.
-    virtual void yield_until(std::int64_t deadline) = 0;
+    virtual void yieldUntil(std::int64_t deadline) = 0;
 };
 
 class SequencePort {
@@ -59,7 +61,6 @@ public:
     virtual std::int64_t tick() = 0; // milliseconds, monotonic
 };
 
-inline constexpr std::int32_t kBaud = 8192;
 inline constexpr std::int64_t kChatterTimeoutMs = 15000;
 inline constexpr std::int64_t kReplyTimeoutMs = 2000;
 // Once the ECM has begun to answer, a longer silence before the exchange is
@@ -117,8 +118,8 @@ private:
     // While connected, the tick after which a missing reply means the link is gone.
     std::int64_t silenceDeadline_ = 0;
     bool connected_ = false;
-    std::array<char, 67> frame_{};
-    std::array<std::int32_t, 67> data_{};
+    std::array<char, frames::kReplyLength> frame_{};
+    std::array<std::int32_t, frames::kReplyLength> data_{};
 };
 
 } // namespace aldl

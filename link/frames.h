@@ -4,6 +4,7 @@
 #include <QByteArray>
 #include <QString>
 #include <array>
+#include <chrono>
 #include <cstdint>
 
 // The fixed frames of the ALDL link. The program never assembles a frame: it
@@ -21,11 +22,26 @@ inline constexpr int kExchangeLength = kLeadingBytes + kReplyLength;
 // 1-based buffer position of the reply's first byte within an exchange.
 inline constexpr int kReplyHeaderPosition = kLeadingBytes + 1;
 
+// The line's speed, and the time one byte takes on it: a start bit, 8 data
+// bits and a stop bit.
+inline constexpr std::int32_t kBaud = 8192;
+inline constexpr int kBitsPerByte = 10;
+inline constexpr std::chrono::nanoseconds kByteTime{1'000'000'000LL * kBitsPerByte / kBaud};
+
+// Milliseconds that `bytes` take on the wire, rounded up.
+constexpr std::int64_t wireMs(std::int64_t bytes) {
+    return (bytes * kBitsPerByte * 1000 + kBaud - 1) / kBaud;
+}
+
 template <std::size_t N> QByteArray toBytes(const std::array<std::uint8_t, N>& frame) {
     return QByteArray(reinterpret_cast<const char*>(frame.data()), static_cast<qsizetype>(N));
 }
 
 // The 12-character text shown for every request sent: "F0 56  01 B9".
-QString request_text();
+QString requestText();
+
+// Each byte as upper-case hex without leading zeros, each followed by a space:
+// F0 56 01 B9 gives "F0 56 1 B9 ". Empty input gives empty text.
+QString hexText(const QByteArray& bytes);
 
 } // namespace frames

@@ -14,20 +14,10 @@ namespace {
 const QString kSource = QStringLiteral("apply_data");
 const QChar kDegreeSign(0x00B0);
 
-// 1-based frame positions of the values.
-constexpr int kEngineSpeedPos = 11;
-constexpr int kCoolantPos = 7;
-constexpr int kCoolantAtStartPos = 8;
-constexpr int kThrottlePos = 9;
-constexpr int kIdleAirPos = 25;
-constexpr int kBatteryPos = 34;
+} // namespace
 
-double coolant_degrees(int byte) {
-    return byte * 0.75 - 40;
-}
-
-void check_shape(std::span<const std::int32_t> data) {
-    if (data.size() != kFrameLength) {
+void checkReply(std::span<const std::int32_t> data) {
+    if (data.size() != frames::kReplyLength) {
         throw RaisedError(9, kSource,
                           QStringLiteral("Subscript out of range: mode 1 data must hold "
                                          "positions 1 to 67, got %1 values")
@@ -44,9 +34,7 @@ void check_shape(std::span<const std::int32_t> data) {
     }
 }
 
-} // namespace
-
-std::int16_t round_half_even(double value) {
+std::int16_t roundHalfEven(double value) {
     const double floor = std::floor(value);
     const double fraction = value - floor;
     double result = fraction < 0.5 ? floor : floor + 1;
@@ -55,7 +43,7 @@ std::int16_t round_half_even(double value) {
     return static_cast<std::int16_t>(result);
 }
 
-QString format_double(double value, const QLocale& locale) {
+QString formatDouble(double value, const QLocale& locale) {
     if (value == 0 || !std::isfinite(value))
         return QStringLiteral("0");
 
@@ -87,25 +75,24 @@ QString format_double(double value, const QLocale& locale) {
     return value < 0 ? QLatin1Char('-') + text : text;
 }
 
-Texts decode(std::span<const std::int32_t> data, const QLocale& locale) {
-    check_shape(data);
-    auto at = [&](int position) { return data[static_cast<std::size_t>(position - 1)]; };
+QString engineSpeed(int byte, const QLocale&) {
+    return QString::number(static_cast<std::int16_t>(byte * 25));
+}
 
-    const auto engineSpeed = static_cast<std::int16_t>(at(kEngineSpeedPos) * 25);
-    const double coolant = coolant_degrees(at(kCoolantPos));
-    const double coolantAtStart = coolant_degrees(at(kCoolantAtStartPos));
-    const double throttleVolts = (5.0 / 255.0) * at(kThrottlePos);
-    const auto idleAir = static_cast<std::int16_t>(at(kIdleAirPos));
-    const std::int16_t battery = round_half_even(at(kBatteryPos) / 10.0);
+QString temperature(int byte, const QLocale& locale) {
+    return formatDouble(byte * 0.75 - 40, locale) + kDegreeSign;
+}
 
-    return Texts{
-        QString::number(engineSpeed),
-        format_double(coolant, locale) + kDegreeSign,
-        format_double(coolantAtStart, locale) + kDegreeSign,
-        format_double(throttleVolts, locale),
-        QString::number(idleAir),
-        QString::number(battery),
-    };
+QString throttleVolts(int byte, const QLocale& locale) {
+    return formatDouble((5.0 / 255.0) * byte, locale);
+}
+
+QString steps(int byte, const QLocale&) {
+    return QString::number(static_cast<std::int16_t>(byte));
+}
+
+QString batteryVolts(int byte, const QLocale&) {
+    return QString::number(roundHalfEven(byte / 10.0));
 }
 
 } // namespace mode1

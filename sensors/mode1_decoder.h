@@ -1,40 +1,42 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "link/frames.h"
+
 #include <QLocale>
 #include <QString>
-#include <array>
 #include <cstdint>
 #include <span>
 
-// Turns one 67-byte mode 1 reply into the six display texts.
+// Turns the bytes of one mode 1 reply into display texts. Which byte feeds
+// which box, and by which formula, is in the window's control table.
 namespace mode1 {
 
-inline constexpr int kFrameLength = 67;
+// Makes a value's full text from its byte (0 to 255); cutting it to fit a box
+// is the box's business.
+using Formula = QString (*)(int byte, const QLocale& locale);
 
-// The six values in the order they are computed and written.
-enum Value {
-    EngineSpeed,
-    Coolant,
-    CoolantAtStart,
-    ThrottleVolts,
-    IdleAirControl,
-    Battery,
-    kValueCount
-};
+QString engineSpeed(int byte, const QLocale& locale);   // byte x 25
+QString temperature(int byte, const QLocale& locale);   // byte x 0.75 - 40, degree sign
+QString throttleVolts(int byte, const QLocale& locale); // 5 / 255 first, then x byte
+QString steps(int byte, const QLocale& locale);         // the byte itself
+QString batteryVolts(int byte, const QLocale& locale);  // byte / 10, ties to even
 
-using Texts = std::array<QString, kValueCount>;
+// `data` holds reply positions 1 to 67 (data[0] is position 1), each 0 to 255;
+// raises RaisedError for any other shape or value.
+void checkReply(std::span<const std::int32_t> data);
 
-// `data` holds frame positions 1 to 67 (data[0] is position 1), each 0 to 255.
-// Raises RaisedError for any other shape or value. The texts are full length;
-// cutting them to fit a box is the box's business.
-Texts decode(std::span<const std::int32_t> data, const QLocale& locale = QLocale());
+// The text of the value at 1-based `position` of a checked reply.
+inline QString valueText(std::span<const std::int32_t> data, int position, Formula formula,
+                         const QLocale& locale = QLocale()) {
+    return formula(data[static_cast<std::size_t>(position - 1)], locale);
+}
 
 // A double rounded to 15 significant digits in plain decimal: no exponent,
 // no trailing zeros, the locale's decimal separator.
-QString format_double(double value, const QLocale& locale = QLocale());
+QString formatDouble(double value, const QLocale& locale = QLocale());
 
 // Nearest integer, ties to the even one (12.5 -> 12, 13.5 -> 14).
-std::int16_t round_half_even(double value);
+std::int16_t roundHalfEven(double value);
 
 } // namespace mode1

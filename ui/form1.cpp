@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "ui/form1.h"
 
-#include "link/traffic.h"
+#include "link/frame_checks.h"
 #include "sensors/mode1_decoder.h"
-#include "serial/baud_rate.h"
 #include "ui/accessible_events.h"
 #include "ui/form1_controls.h"
+#include "ui/sequence_host.h"
 #include "ui/sstab.h"
 #include "ui/traffic_list.h"
 #include "ui/value_box.h"
@@ -16,7 +16,6 @@
 #include <QHash>
 #include <QMessageBox>
 #include <QWindow>
-#include <climits>
 #ifdef __GLIBC__
 #include <malloc.h>
 #endif
@@ -24,8 +23,9 @@
 
 namespace {
 
-const QString kCaption =
-    QStringLiteral("Carnovo") + QString(124, QLatin1Char(' ')) + QStringLiteral("Ver. 0.35");
+// The version is the build's (the project() line of CMakeLists.txt).
+const QString kCaption = QStringLiteral("Carnovo") + QString(124, QLatin1Char(' ')) +
+                         QStringLiteral("Ver. ") + QStringLiteral(CARNOVO_VERSION);
 constexpr int kClientWidth = 7635 / form1::kTwipsPerPixel;
 constexpr int kClientHeight = 4350 / form1::kTwipsPerPixel;
 constexpr int kStripHeight = 20; // 520 hundredths of a millimetre
@@ -53,14 +53,6 @@ void installFontSubstitutes() {
     QFont::insertSubstitution("Courier New", "Liberation Mono");
 }
 
-// What a screen reader says after a value box's value.
-QString unitOf(const char* box) {
-    static const QHash<QString, QString> units{
-        {"rpmtext", "rpm"},    {"cool_text", "degrees"}, {"cools_text", "degrees"},
-        {"tps_text", "volts"}, {"IAC_text", "steps"},    {"battery_text", "volts"}};
-    return units.value(QString::fromLatin1(box));
-}
-
 QWidget* makeControl(const form1::Control& c, QWidget* parent) {
     const QString caption = QString::fromUtf8(c.caption ? c.caption : "");
     const Qt::Alignment horizontal = (c.look & form1::Centred) ? Qt::AlignHCenter : Qt::AlignLeft;
@@ -84,7 +76,7 @@ QWidget* makeControl(const form1::Control& c, QWidget* parent) {
         return button;
     }
     case form1::Kind::ValueBox:
-        return new ValueBox(parent, unitOf(c.name));
+        return new ValueBox(parent, QString::fromLatin1(c.unit));
     case form1::Kind::Picture: {
         auto* picture = new QLabel(parent);
         picture->setPixmap(QPixmap(caption));
@@ -105,27 +97,6 @@ void setTextColour(QWidget* widget, const QColor& colour) {
 
 } // namespace
 
-// The port as the sequence sees it: the serial control and SetBaudRate.
-class Form1::PortGlue : public aldl::SequencePort {
-public:
-    explicit PortGlue(MSComm& comm) : comm_(comm) {}
-    void setInputLen(int length) override { comm_.setInputLen(length); }
-    void setCommPort(int port) override { comm_.setCommPort(port); }
-    void setPortOpen(bool open) override { comm_.setPortOpen(open); }
-    void setBaudRate(std::int32_t baud) override { SetBaudRate(comm_, baud); }
-    void setRThreshold(int bytes) override { comm_.setRThreshold(bytes); }
-    void output(const QByteArray& bytes) override { comm_.Output(bytes); }
-    QByteArray input() override { return comm_.Input(); }
-
-private:
-    MSComm& comm_;
-};
-
-class Form1::SystemClock : public aldl::TickClock {
-public:
-    std::int64_t tick() override { return W32Comms::GetTickCount(); }
-};
-
 Form1::Form1(QWidget* parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint) {
@@ -145,9 +116,7 @@ Form1::Form1(QWidget* parent)
     mscomm32 = new MSComm(this);
     buildControls();
     setTabOrder();
-    wake_.setTimerType(Qt::PreciseTimer);
-    wake_.setSingleShot(true);
-    connect(mscomm32, &MSComm::OnComm, this, [this] { portReceived_ = true; });
+    pump_ = std::make_unique<host::EventPump>(*mscomm32, quitRequested_);
     Form_Load();
 }
 
@@ -201,10 +170,8 @@ void Form1::buildControls() {
     lblconnected = findChild<QLabel*>("lblconnected");
     cmdconnect = findChild<QPushButton*>("cmdconnect");
     cmdexit = findChild<QPushButton*>("cmdexit");
-    const char* boxes[] = {"rpmtext",  "cool_text", "cools_text",
-                           "tps_text", "IAC_text",  "battery_text"};
-    for (std::size_t i = 0; i < valueBoxes_.size(); ++i)
-        valueBoxes_[i] = findChild<ValueBox*>(boxes[i]);
+    for (const form1::Control* row : form1::valueBoxRows())
+        valueBoxes_.push_back({findChild<ValueBox*>(row->name), row});
 
     for (int port = 1; port <= 4; ++port)
         comport->addItem(QStringLiteral("COM %1").arg(port), port);
@@ -244,14 +211,10 @@ void Form1::cmdconnect_Click() {
         return;
     sequenceRunning_ = true;
     quitRequested_ = false;
-    PortGlue port(*mscomm32);
-    SystemClock clock;
     bool ending = false;
     std::optional<RaisedError> error;
     try {
-        aldl::ConnectionSequence(*this, port, clock).run();
-    } catch (const ProgramEnd&) {
-        ending = true;
+        ending = host::runSequence(*this, *mscomm32);
     } catch (const RaisedError& raised) {
         error = raised;
     }
@@ -260,7 +223,7 @@ void Form1::cmdconnect_Click() {
     if (ending || quitRequested_)
         return endProgram(); // closes the port too
     mscomm32->setPortOpen(false);
-    show_not_connected();
+    showNotConnected();
 #ifdef __GLIBC__
     // A failed run may leave much freed memory behind (a babbling device's
     // buffers, a screen reader's questions); the system gets it back.
@@ -325,7 +288,7 @@ void Form1::parse_as_hex(QByteArray textstring) {
 }
 
 void Form1::check_packet(const QByteArray& buffer, bool& connected) {
-    connected = traffic::has_reply_header(buffer);
+    connected = frames::hasReplyHeader(buffer);
     if (connected)
         setStatus("Connected");
 }
@@ -339,11 +302,11 @@ void Form1::setStatus(const QString& text) {
 }
 
 void Form1::apply_data(std::span<const std::int32_t> data) {
-    const mode1::Texts texts = mode1::decode(data);
+    mode1::checkReply(data);
     // A box keeps its first 5 characters; an unchanged text is not set
     // again, so an idling engine costs no repaints.
-    for (std::size_t i = 0; i < texts.size(); ++i)
-        valueBoxes_[i]->setValue(texts[i]);
+    for (const auto& [box, row] : valueBoxes_)
+        box->setValue(mode1::valueText(data, row->position, row->formula));
 }
 
 int Form1::portNumber() {
@@ -354,7 +317,7 @@ void Form1::addSentLine(const QString& text) {
     listsent->addItem(text);
 }
 
-void Form1::show_not_connected() {
+void Form1::showNotConnected() {
     setStatus("Not Connected");
 }
 
@@ -364,23 +327,9 @@ void Form1::showWarning(const QString& prompt, const QString& title) {
 }
 
 void Form1::yield() {
-    QCoreApplication::processEvents();
-    if (quitRequested_)
-        throw ProgramEnd{};
+    pump_->yield();
 }
 
-// Handles what is pending, then sleeps until something that matters: the
-// port's receive event, a window event, or the tick just past `deadline`.
-// No timer runs otherwise, so a quiet link costs no processor time.
-void Form1::yield_until(std::int64_t deadline) {
-    QCoreApplication::processEvents();
-    const std::int64_t wait = deadline + 1 - W32Comms::GetTickCount();
-    if (!portReceived_ && !quitRequested_ && wait > 0) {
-        wake_.start(static_cast<int>(std::min<std::int64_t>(wait, INT_MAX)));
-        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
-        wake_.stop();
-    }
-    portReceived_ = false;
-    if (quitRequested_)
-        throw ProgramEnd{};
+void Form1::yieldUntil(std::int64_t deadline) {
+    pump_->yieldUntil(deadline);
 }

@@ -8,13 +8,20 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QTimer>
 #include <QWidget>
-#include <array>
+#include <memory>
+#include <utility>
+#include <vector>
 
 class SSTab;
 class TrafficList;
 class ValueBox;
+namespace form1 {
+struct Control;
+}
+namespace host {
+class EventPump;
+}
 
 // The program's one window: its controls, its three handlers and the routines
 // the connection sequence calls back into.
@@ -48,10 +55,6 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
-    struct ProgramEnd {};
-    class PortGlue;
-    class SystemClock;
-
     void buildControls();
     void setTabOrder();
     void endProgram();
@@ -61,10 +64,10 @@ private:
     // What the connection sequence needs of the window.
     int portNumber() override;
     void addSentLine(const QString& text) override;
-    void show_not_connected() override;
+    void showNotConnected() override;
     void showWarning(const QString& prompt, const QString& title) override;
     void yield() override;
-    void yield_until(std::int64_t deadline) override;
+    void yieldUntil(std::int64_t deadline) override;
 
     SSTab* SSTab1 = nullptr;
     QComboBox* comport = nullptr;
@@ -74,12 +77,11 @@ private:
     QLabel* lblconnected = nullptr;
     QPushButton* cmdconnect = nullptr;
     QPushButton* cmdexit = nullptr;
-    std::array<ValueBox*, 6> valueBoxes_{}; // in the decoder's order
+    // Each value box with its row of the control table.
+    std::vector<std::pair<ValueBox*, const form1::Control*>> valueBoxes_;
     MSComm* mscomm32 = nullptr;
 
-    // Wakes a waiting yield at the tick just past the sequence's deadline.
-    QTimer wake_;
-    bool portReceived_ = false;
+    std::unique_ptr<host::EventPump> pump_;
     bool sequenceRunning_ = false;
     bool quitRequested_ = false;
 };

@@ -47,25 +47,28 @@ const Control kControls[] = {
      FrameFont},
     {"LBL_RPM", Kind::Label, "frame_sensor", 45, 360, 405, 195, "RPM:", -1, nullptr, AutoSize},
     {"rpmtext", Kind::ValueBox, "frame_sensor", 1740, 330, 750, 270, "", 20,
-     "Engine speed in RPM's", Bold},
+     "Engine speed in RPM's", Bold, "rpm", 11, mode1::engineSpeed},
     {"Coolant", Kind::Label, "frame_sensor", 45, 675, 1530, 195, "Coolant Temperature:", -1,
      nullptr, AutoSize},
     {"cool_text", Kind::ValueBox, "frame_sensor", 1740, 645, 750, 270, "", 23,
-     "Coolant Temperature (degrees)", Bold},
+     "Coolant Temperature (degrees)", Bold, "degrees", 7, mode1::temperature},
     {"Coolant_startup", Kind::Label, "frame_sensor", 45, 1005, 1650, 195,
      "Coolant Temp (startup):", -1, nullptr, AutoSize},
     {"cools_text", Kind::ValueBox, "frame_sensor", 1740, 960, 750, 270, "", 32,
-     "Coolant Temperature (degrees at startup)", Bold},
+     "Coolant Temperature (degrees at startup)", Bold, "degrees", 8, mode1::temperature},
     {"tps_lbl", Kind::Label, "frame_sensor", 30, 1305, 1635, 210, "TPS Voltage:", -1, nullptr,
      Plain},
-    {"tps_text", Kind::ValueBox, "frame_sensor", 1740, 1275, 750, 270, "", 25, nullptr, Bold},
+    {"tps_text", Kind::ValueBox, "frame_sensor", 1740, 1275, 750, 270, "", 25, nullptr, Bold,
+     "volts", 9, mode1::throttleVolts},
     {"IAC_lbl", Kind::Label, "frame_sensor", 60, 1635, 900, 195, "IAC Position:", -1, nullptr,
      AutoSize},
     // On the tab itself, over the frame, in the column of the other boxes.
-    {"IAC_text", Kind::ValueBox, "tab1", 1830, 2010, 750, 285, "", 27, nullptr, Bold},
+    {"IAC_text", Kind::ValueBox, "tab1", 1830, 2010, 750, 285, "", 27, nullptr, Bold, "steps", 25,
+     mode1::steps},
     {"Battery_volt", Kind::Label, "frame_sensor", 45, 1935, 1125, 195, "Battery Voltage:", -1,
      nullptr, AutoSize},
-    {"battery_text", Kind::ValueBox, "frame_sensor", 1740, 1950, 750, 270, "", 29, nullptr, Bold},
+    {"battery_text", Kind::ValueBox, "frame_sensor", 1740, 1950, 750, 270, "", 29, nullptr, Bold,
+     "volts", 34, mode1::batteryVolts},
 
     // "Trouble Codes" and "Logging" tabs.
     {"contruction_trouble", Kind::Label, "tab2", 1650, 1425, 4200, 840, "Under construction....",
@@ -86,5 +89,13 @@ const Control kControls[] = {
 };
 
 const int kControlCount = sizeof kControls / sizeof kControls[0];
+
+std::vector<const Control*> valueBoxRows() {
+    std::vector<const Control*> rows;
+    for (const Control& c : kControls)
+        if (c.kind == Kind::ValueBox)
+            rows.push_back(&c);
+    return rows;
+}
 
 } // namespace form1

@@ -1,8 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "sensors/mode1_decoder.h"
+
+#include <vector>
+
 // The window's control table: every control with its container, position and
-// size in twips, caption, focus order, tool tip and look.
+// size in twips, caption, focus order, tool tip and look. A value box's row
+// also says what it shows: its unit, the reply position of its byte and the
+// formula that makes its text.
 namespace form1 {
 
 enum class Kind { Frame, Label, DropDown, List, Button, ValueBox, Picture };
@@ -29,11 +35,18 @@ struct Control {
     int focusOrder; // -1: takes no focus
     const char* toolTip;
     unsigned look;
+    // Value boxes only.
+    const char* unit = nullptr; // what a screen reader says after the value
+    int position = 0;           // 1-based, in the 67-byte reply
+    mode1::Formula formula = nullptr;
 };
 
 inline constexpr int kTwipsPerPixel = 15;
 
 extern const Control kControls[];
 extern const int kControlCount;
+
+// The value boxes' rows, in table order.
+std::vector<const Control*> valueBoxRows();
 
 } // namespace form1

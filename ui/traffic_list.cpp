@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "ui/traffic_list.h"
 
-#include "link/traffic.h"
+#include "link/frames.h"
 #include "ui/accessible_events.h"
 #include "ui/traffic_list_accessible.h"
 
@@ -105,7 +105,7 @@ QString TrafficList::text(int row, qsizetype characters) const {
     const QByteArray& data = lines_.at(static_cast<std::size_t>(row));
     if (!hex_[static_cast<std::size_t>(row)])
         return QString::fromLatin1(data.left(characters));
-    return traffic::hex_text(data.left(characters / 2 + 1)).left(characters);
+    return frames::hexText(data.left(characters / 2 + 1)).left(characters);
 }
 
 QString TrafficList::lineSummary(int row) const {
@@ -114,7 +114,7 @@ QString TrafficList::lineSummary(int row) const {
         return QString::fromLatin1(data);
     constexpr int kFirst = 8;
     QString summary = data.size() == 1 ? tr("1 byte") : tr("%1 bytes").arg(data.size());
-    summary += QLatin1String(": ") + traffic::hex_text(data.left(kFirst)).trimmed();
+    summary += QLatin1String(": ") + frames::hexText(data.left(kFirst)).trimmed();
     if (data.size() > kFirst)
         summary += QChar(0x2026); // …
     return summary;

@@ -24,7 +24,7 @@ public:
     // the newest line; scrolled back, it stays where the user put it.
     // A line of plain ASCII text; one equal to the line before shares its copy.
     void addItem(const QString& text);
-    // A line showing `bytes` as hex text (traffic::hex_text), made only when
+    // A line showing `bytes` as hex text (frames::hexText), made only when
     // the row is painted or read: the bytes take a third of the text's memory.
     void addBytes(const QByteArray& bytes);
 

@@ -3,7 +3,7 @@
 
 #include "fuzz/scripted_link.h"
 #include "link/frames.h"
-#include "link/traffic.h"
+#include "link/frame_checks.h"
 #include "tests/support/print.h"
 
 #include <QStringList>
@@ -58,7 +58,7 @@ TEST(Sequence, WaitsAskForTheBytesStillMissingAndLogTheWholeBufferEachPass) {
     b.decodesLeft = 1;
     b.run();
     EXPECT_EQ(b.received,
-              (QStringList{"F0 ", "F0 ", "F0 55 ", "F0 55 BB ", traffic::hex_text(exchange(40))}));
+              (QStringList{"F0 ", "F0 ", "F0 55 ", "F0 55 BB ", frames::hexText(exchange(40))}));
     EXPECT_EQ(b.thresholds, (std::vector<int>{3, 2, 2, 1, 5, 41, 41}));
     const std::vector<std::string> opening{"InputLen=0", "CommPort=3", "open", "baud=8192"};
     // The first request is not listed.
@@ -107,7 +107,7 @@ TEST(Sequence, TheFirstExchangeInTimeOrOneWarningAndThePortClosed) {
         EXPECT_EQ(std::tuple(b.portCalls.back(), b.sent.size(), b.caption, b.decoded.size()),
                   std::tuple("close", c.warning == timedOut ? 0 : 1, kNotConnected, 0u));
         // The reply wait logs nothing; a whole but bad exchange is logged once.
-        EXPECT_EQ(b.received.contains(traffic::hex_text(c.reply)), c.reply == wrongHeader);
+        EXPECT_EQ(b.received.contains(frames::hexText(c.reply)), c.reply == wrongHeader);
     }
 }
 

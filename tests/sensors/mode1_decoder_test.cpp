@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "sensors/mode1_decoder.h"
 
+#include "common/raised_error.h"
+
 #include <gtest/gtest.h>
 #include <vector>
 
@@ -9,37 +11,45 @@ namespace {
 const QLocale kC = QLocale::c();
 const QString kDeg = QString(QChar(0x00B0));
 
-std::vector<std::int32_t> frame_with(int position, int value, int fill = 0) {
-    std::vector<std::int32_t> data(67, fill);
-    data[static_cast<std::size_t>(position - 1)] = value;
-    return data;
-}
-
-TEST(Mode1Decode, AllZeroAndAllFullFrames) {
-    EXPECT_EQ(mode1::decode(std::vector<std::int32_t>(67, 0), kC),
-              (mode1::Texts{"0", "-40" + kDeg, "-40" + kDeg, "0", "0", "0"}));
-    EXPECT_EQ(mode1::decode(std::vector<std::int32_t>(67, 255), kC),
-              (mode1::Texts{"6375", "151.25" + kDeg, "151.25" + kDeg, "5", "255", "26"}));
-}
-
-// Each value from its own byte, and from no other: a byte of 37 elsewhere
-// changes nothing.
-TEST(Mode1Decode, EachValueFromItsOwnByte) {
-    using enum mode1::Value;
+// Each formula at its ends and where rounding or the order of operations shows.
+TEST(Mode1Decode, EachFormula) {
+    using namespace mode1;
     // clang-format off
-    const struct { mode1::Value which; int position, byte; QString text; } cases[] = {
-        {EngineSpeed, 11, 32, "800"},        {IdleAirControl, 25, 200, "200"},
-        {Coolant, 7, 26, "-20.5" + kDeg},    {Coolant, 7, 53, "-0.25" + kDeg},
-        {Coolant, 7, 54, "0.5" + kDeg},      {CoolantAtStart, 8, 1, "-39.25" + kDeg},
-        {ThrottleVolts, 9, 1, "0.0196078431372549"}, {ThrottleVolts, 9, 26, "0.509803921568627"},
-        {ThrottleVolts, 9, 36, "0.705882352941176"}, // 5 / 255 first, then times the byte
-        {ThrottleVolts, 9, 128, "2.50980392156863"},
-        {Battery, 34, 125, "12"}, {Battery, 34, 126, "13"}, {Battery, 34, 135, "14"}, // ties to even
-        {Battery, 34, 5, "0"},    {Battery, 34, 15, "2"},
+    const struct { Formula formula; int byte; QString text; } cases[] = {
+        {engineSpeed, 0, "0"}, {engineSpeed, 32, "800"}, {engineSpeed, 255, "6375"},
+        {steps, 0, "0"}, {steps, 200, "200"}, {steps, 255, "255"},
+        {temperature, 0, "-40" + kDeg}, {temperature, 26, "-20.5" + kDeg},
+        {temperature, 53, "-0.25" + kDeg}, {temperature, 54, "0.5" + kDeg},
+        {temperature, 1, "-39.25" + kDeg}, {temperature, 255, "151.25" + kDeg},
+        {throttleVolts, 0, "0"}, {throttleVolts, 1, "0.0196078431372549"},
+        {throttleVolts, 26, "0.509803921568627"},
+        {throttleVolts, 36, "0.705882352941176"}, // 5 / 255 first, then times the byte
+        {throttleVolts, 128, "2.50980392156863"}, {throttleVolts, 255, "5"},
+        {batteryVolts, 125, "12"}, {batteryVolts, 126, "13"}, {batteryVolts, 135, "14"}, // ties to even
+        {batteryVolts, 5, "0"},    {batteryVolts, 15, "2"}, {batteryVolts, 255, "26"},
     };
     // clang-format on
     for (const auto& c : cases)
-        EXPECT_EQ(mode1::decode(frame_with(c.position, c.byte, 37), kC)[c.which], c.text) << c.byte;
+        EXPECT_EQ(c.formula(c.byte, kC), c.text) << c.byte;
+}
+
+// A value comes from its own position, 1-based, and from no other.
+TEST(Mode1Decode, ValueFromItsPosition) {
+    std::vector<std::int32_t> data(67, 37);
+    data[10] = 32;
+    EXPECT_EQ(mode1::valueText(data, 11, mode1::engineSpeed, kC), "800");
+    EXPECT_EQ(mode1::valueText(data, 12, mode1::engineSpeed, kC), "925");
+}
+
+TEST(Mode1Decode, OnlyWholeRepliesOfBytes) {
+    EXPECT_NO_THROW(mode1::checkReply(std::vector<std::int32_t>(67, 255)));
+    EXPECT_THROW(mode1::checkReply(std::vector<std::int32_t>(66, 0)), RaisedError);
+    EXPECT_THROW(mode1::checkReply(std::vector<std::int32_t>(68, 0)), RaisedError);
+    std::vector<std::int32_t> data(67, 0);
+    data[66] = 256;
+    EXPECT_THROW(mode1::checkReply(data), RaisedError);
+    data[66] = -1;
+    EXPECT_THROW(mode1::checkReply(data), RaisedError);
 }
 
 } // namespace

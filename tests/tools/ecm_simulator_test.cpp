@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "tools/ecm_sim/ecm_simulator.h"
 
-#include "link/traffic.h"
+#include "link/frame_checks.h"
 #include "serial/baud_rate.h"
 #include "serial/mscomm.h"
 #include <QDeadlineTimer>
@@ -82,7 +82,7 @@ TEST(EcmSimulator, FaultScenarioBytes) {
                       std::pair(bytes, qsizetype(0)));
             EXPECT_TRUE((size >= 0 && size < 71) ||
                         (got.startsWith(kRequest + QByteArray::fromHex("F09501")) &&
-                         traffic::has_valid_checksum(got) == (size > 0)));
+                         frames::hasValidChecksum(got) == (size > 0)));
         }
     }
 }

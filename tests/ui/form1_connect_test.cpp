@@ -3,6 +3,7 @@
 // runs in a process of its own: ending the program ends the event loops.
 #include "tools/ecm_sim/ecm_simulator.h"
 #include "ui/form1.h"
+#include "ui/form1_controls.h"
 
 #include "tests/support/print.h"
 #include <QApplication>
@@ -73,9 +74,8 @@ protected:
 
     QStringList values() {
         QStringList texts;
-        for (auto* box :
-             {"rpmtext", "cool_text", "cools_text", "tps_text", "IAC_text", "battery_text"})
-            texts << form.findChild<QLineEdit*>(box)->text();
+        for (const form1::Control* row : form1::valueBoxRows())
+            texts << form.findChild<QLineEdit*>(row->name)->text();
         return texts;
     }
     QString status() { return form.findChild<QLabel*>("lblconnected")->text(); }

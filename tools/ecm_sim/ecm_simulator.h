@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
+#include "link/frames.h"
+
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -76,9 +78,8 @@ struct Stats {
     bool lastLineOk = false;
 };
 
-inline constexpr int kBaud = 8192;
-// One byte on the wire: start bit, 8 data bits, stop bit.
-inline constexpr std::chrono::nanoseconds kByteTime{10'000'000'000LL / kBaud};
+using frames::kBaud;
+using frames::kByteTime;
 
 class Simulator {
 public:

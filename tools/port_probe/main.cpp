@@ -20,6 +20,7 @@
 #include "serial/baud_rate.h"
 #include "serial/mscomm.h"
 #include "ui/form1.h"
+#include "ui/form1_controls.h"
 #include "ui/program.h"
 
 #include <QApplication>
@@ -206,9 +207,8 @@ void watchWindow(Form1& form, int port) {
     auto* connect = form.findChild<QPushButton*>("cmdconnect");
     auto* quit = form.findChild<QPushButton*>("cmdexit");
     QList<QLineEdit*> boxes;
-    for (const char* name :
-         {"rpmtext", "cool_text", "cools_text", "tps_text", "IAC_text", "battery_text"})
-        boxes << form.findChild<QLineEdit*>(name);
+    for (const form1::Control* row : form1::valueBoxRows())
+        boxes << form.findChild<QLineEdit*>(row->name);
     auto* status = form.findChild<QLabel*>("lblconnected");
     w->sinceCpu.start();
     // Light enough not to stand in the program's way on a slow machine.

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "link/traffic.h"
+#include "link/frame_checks.h"
 
 #include <gtest/gtest.h>
 
@@ -19,8 +19,8 @@ TEST(Judging, ReplyHeaderAndChatterFrame) {
     // clang-format on
     for (const auto& c : cases) {
         const QByteArray buffer = QByteArray::fromHex(c.hex);
-        EXPECT_EQ(traffic::has_reply_header(buffer), c.header) << c.hex;
-        EXPECT_EQ(traffic::is_chatter_frame(buffer), c.chatter) << c.hex;
+        EXPECT_EQ(frames::hasReplyHeader(buffer), c.header) << c.hex;
+        EXPECT_EQ(frames::isChatterFrame(buffer), c.chatter) << c.hex;
     }
 }
 
