@@ -2,7 +2,7 @@
 // Drives the real connection sequence through the scripted link: the input
 // decides what the line delivers for each request, in which bunches and when.
 // Any finding of lineViolations() aborts, so libFuzzer keeps the input.
-#include "fuzz/scripted_link.h"
+#include "tests/support/fake_host.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -83,7 +83,7 @@ std::vector<std::pair<std::int64_t, QByteArray>> answer(FuzzedDataProvider& in) 
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     FuzzedDataProvider in(data, size);
-    Bench b;
+    FakeHost b;
     b.oneWire = true;
     const std::int64_t chatterAt = in.ConsumeIntegralInRange(1, 300);
     b.answers[0] = {{chatterAt, frames::toBytes(frames::kChatterFrame)}};

@@ -7,40 +7,6 @@
 #include <algorithm>
 
 namespace aldl {
-namespace {
-
-// Where the exchange starts: at the buffer's start when the reply header is
-// in its place, else behind stray bytes at the echoed request followed by the
-// header; -1 while neither is in.
-qsizetype exchangeStart(const QByteArray& buffer) {
-    static const QByteArray echoAndHeader =
-        frames::toBytes(frames::kMode1Request) + frames::toBytes(frames::kMode1ReplyHeader);
-    return frames::hasReplyHeader(buffer) ? 0 : buffer.indexOf(echoAndHeader);
-}
-
-// Where one exchange stands. Until the ECM has sent anything the reply
-// deadline stands, as slow ECMs answer late; once it has, silence ends it.
-enum class Phase { Nothing, Arriving, Whole };
-
-// Leading whole chatter frames: an ECM may repeat it, and it is no reply.
-qsizetype chatterAhead(const QByteArray& buffer) {
-    const QByteArray chatter = frames::toBytes(frames::kChatterFrame);
-    qsizetype at = 0;
-    while (buffer.mid(at, chatter.size()) == chatter)
-        at += chatter.size();
-    return at;
-}
-
-Phase phaseOf(const QByteArray& buffer, qsizetype start) {
-    if (buffer.size() >= std::max<qsizetype>(start, 0) + frames::kExchangeLength)
-        return Phase::Whole;
-    // Our own request comes back on the one-wire bus: the ECM has not spoken yet.
-    const bool echoOnly =
-        frames::toBytes(frames::kMode1Request).startsWith(buffer.mid(chatterAhead(buffer)));
-    return echoOnly ? Phase::Nothing : Phase::Arriving;
-}
-
-} // namespace
 
 void ConnectionSequence::run() {
     const int portNumber = window_.portNumber();
@@ -55,12 +21,12 @@ void ConnectionSequence::run() {
 
     sendRequest(true);
     // The first exchange has the whole reply deadline: a hiccup must not cost the connection.
-    const Exchange first = readExchange(clock_.tick(), false);
+    const Exchange first = reader_.read(clock_.tick(), false);
     if (!first.whole)
         return fail(kNoDataPrompt, kNoDataTitle);
 
     window_.parse_as_hex(first.bytes);
-    const QByteArray exchange = first.judged();
+    const QByteArray exchange = first.fromStart();
     bool connected = false;
     window_.check_packet(exchange, connected);
     if (!connected)
@@ -114,55 +80,6 @@ void ConnectionSequence::watchLink() {
     }
 }
 
-// Reads one exchange, the first as every polling one: ended when it is whole,
-// at the reply deadline, or (`endOnSilence`) when the line stays quiet for
-// longer than the missing bytes need once the ECM has begun to answer. Stray bytes ahead of the
-// echoed request (noise, the late tail of an earlier exchange) are skipped.
-ConnectionSequence::Exchange ConnectionSequence::readExchange(std::int64_t sentAt,
-                                                              bool endOnSilence) {
-    const std::int64_t deadline = sentAt + kReplyTimeoutMs;
-    QByteArray buffer;
-    qsizetype start = -1;
-    std::int64_t lastLook = sentAt, quietAfter = deadline, now = clock_.tick();
-    for (;;) {
-        const Phase phase = phaseOf(buffer, start);
-        const qsizetype missing =
-            std::max<qsizetype>(start, 0) + frames::kExchangeLength - buffer.size();
-        if (phase == Phase::Whole || now > deadline ||
-            (phase == Phase::Arriving && endOnSilence && now > quietAfter))
-            break;
-        // One wake-up computation: the ECM's first byte or the whole exchange,
-        // or the deadline or the silence that ends it.
-        const qsizetype wanted =
-            phase == Phase::Nothing
-                ? std::max<qsizetype>(1, chatterAhead(buffer) + frames::kLeadingBytes + 1 -
-                                             buffer.size())
-                : missing;
-        waitForBytes(int(wanted), phase == Phase::Nothing || !endOnSilence
-                                      ? deadline
-                                      : std::min(deadline, quietAfter));
-        const QByteArray got = port_.input();
-        now = clock_.tick();
-        if (!got.isEmpty()) {
-            buffer += got;
-            if (start < 0)
-                start = exchangeStart(buffer);
-            // Enough to wake us came just now; fewer came after the last look,
-            // and no faster than the wire carries them.
-            const std::int64_t cameBy =
-                got.size() >= wanted ? now : std::min(now, lastLook + frames::wireMs(got.size()));
-            const qsizetype stillMissing =
-                std::max<qsizetype>(start, 0) + frames::kExchangeLength - buffer.size();
-            quietAfter =
-                std::max(cameBy + std::max(frames::wireMs(stillMissing) + kLookSlackMs, kByteGapMs),
-                         now + kLookSlackMs);
-        }
-        lastLook = now;
-    }
-    const qsizetype from = std::max<qsizetype>(start, 0);
-    return {buffer, from, buffer.size() >= from + frames::kExchangeLength};
-}
-
 // One request per exchange: sending on every pass would flood the link, and
 // decoding whatever happened to arrive would show partial, shifted replies.
 // Only a reply whose header and checksum are right is shown, keeps the status
@@ -171,9 +88,9 @@ void ConnectionSequence::poll() {
     for (;;) {
         window_.yield();
         sendRequest(true);
-        const Exchange read = readExchange(clock_.tick(), true);
+        const Exchange read = reader_.read(clock_.tick(), true);
         window_.parse_as_hex(read.bytes);
-        const QByteArray exchange = read.judged();
+        const QByteArray exchange = read.fromStart();
         bool connected = false;
         if (frames::hasValidChecksum(exchange))
             window_.check_packet(exchange, connected);

@@ -7,7 +7,7 @@ namespace {
 
 // The reply header counts only at positions 5 to 7; the chatter frame only as
 // the whole buffer.
-TEST(Judging, ReplyHeaderAndChatterFrame) {
+TEST(FrameChecks, ReplyHeaderAndChatterFrame) {
     // clang-format off
     const struct { const char* hex; bool header, chatter; } cases[] = {
         {"F05601B9F09501", true, false},     {"00000000F0950100", true, false},

@@ -16,13 +16,13 @@ inline const QString kConnected = "Connected", kNotConnected = "Not Connected";
 struct EndOfTest {};
 using Answers = std::map<int, std::vector<std::pair<std::int64_t, QByteArray>>>;
 
-// A scripted ECM behind a fake window and a fake clock, for the fuzzer and
-// the connection sequence's tests. The clock moves 1 ms on every reading, so
-// which reading a deadline comes from shows; a waiting yield jumps to the
-// first moment something would wake the real window.
-// It notes any decode of other bytes than the judged reply, and any status
-// other than "Connected" for exactly the 2000 ms after an accepted reply.
-struct Bench : aldl::SequenceWindow, aldl::SequencePort, aldl::TickClock {
+// The connection sequence's window, port and clock, faked, with a scripted
+// ECM behind the port; for the sequence's tests and the fuzzer. The clock moves 1 ms on every
+// reading, so which reading a deadline comes from shows; a waiting yield jumps to the first moment
+// something would wake the real window. It notes any decode of other bytes than the reply the
+// header test passed, and any status other than "Connected" for exactly the 2000 ms after an
+// accepted reply.
+struct FakeHost : aldl::SequenceWindow, aldl::SequencePort, aldl::TickClock {
     std::int64_t now = 1000, lastRead = 0, acceptedAt = 0;
     int yieldsLeft = 100000, threshold = 0, decodesLeft = -1, requests = 0;
     Answers answers; // request number -> (ms after it was sent, bytes that arrive then)
@@ -43,7 +43,7 @@ struct Bench : aldl::SequenceWindow, aldl::SequencePort, aldl::TickClock {
     std::vector<std::pair<std::int64_t, QByteArray>> decodedFrames;
     QStringList sent, received, warnings;
     QString caption = kNotConnected;
-    QByteArray judged;
+    QByteArray headerPassed; // the last buffer the header test passed
     std::vector<std::string> violations;
 
     // Runs the sequence; true when it returned by itself (a failure).
@@ -90,7 +90,7 @@ struct Bench : aldl::SequenceWindow, aldl::SequencePort, aldl::TickClock {
     }
     void check_packet(const QByteArray& buffer, bool& connected) override {
         if ((connected = frames::hasReplyHeader(buffer)))
-            caption = kConnected, judged = buffer, acceptedAt = now;
+            caption = kConnected, headerPassed = buffer, acceptedAt = now;
     }
     void showNotConnected() override {
         if (lastRead <= acceptedAt + aldl::kReplyTimeoutMs)
@@ -102,7 +102,7 @@ struct Bench : aldl::SequenceWindow, aldl::SequencePort, aldl::TickClock {
         for (std::int32_t v : d)
             frame += char(v);
         if (!frame.startsWith(frames::toBytes(frames::kMode1ReplyHeader)) ||
-            frame != judged.mid(frames::kLeadingBytes, frames::kReplyLength))
+            frame != headerPassed.mid(frames::kLeadingBytes, frames::kReplyLength))
             violations.push_back("decoded " + frames::hexText(frame).toStdString());
         decoded.push_back(d[10]);
         decodedFrames.push_back({now, frame});
@@ -138,8 +138,8 @@ struct Bench : aldl::SequenceWindow, aldl::SequencePort, aldl::TickClock {
 // the one decoded before it; on a line that hands bytes over no faster than
 // the wire carries them (`paced`), once it went quiet with an exchange begun
 // but not whole, the next request follows within the missing bytes' time on
-// the wire plus 60 ms. Adds the bench's own findings about the status.
-inline std::vector<std::string> lineViolations(const Bench& b, bool paced = true) {
+// the wire plus 60 ms. Adds the fake host's own findings about the status.
+inline std::vector<std::string> lineViolations(const FakeHost& b, bool paced = true) {
     std::vector<std::string> out = b.violations;
     const QByteArray header = QByteArray::fromHex("F09501"), echo = QByteArray::fromHex("F05601B9"),
                      chatter = QByteArray::fromHex("F055BB");
