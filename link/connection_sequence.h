@@ -21,7 +21,8 @@ namespace aldl {
 
 inline constexpr std::int64_t kChatterTimeoutMs = 15000;
 // Once the chatter wait's buffer can no longer become the chatter frame,
-// nothing read later changes the outcome: a babbling line wakes it per bunch.
+// nothing read later changes the outcome: a line full of noise then wakes it
+// only once this many bytes have come.
 inline constexpr int kHopelessChatterThreshold = 64;
 
 inline const QString kTimedOutPrompt = QStringLiteral("Connection timed out.");

@@ -133,7 +133,7 @@ struct FakeHost : aldl::SequenceWindow, aldl::SequencePort, aldl::TickClock {
     }
 };
 
-// Judges a run against what the line delivered: each decoded reply has the
+// Checks a run against what the line delivered: each decoded reply has the
 // right header and checksum and lies, whole, in what the program read, after
 // the one decoded before it; on a line that hands bytes over no faster than
 // the wire carries them (`paced`), once it went quiet with an exchange begun

@@ -19,6 +19,7 @@
 // For the device tests and for checking a cable on a real machine.
 #include "serial/baud_rate.h"
 #include "serial/mscomm.h"
+#include "serial/port_lock.h"
 #include "ui/form1.h"
 #include "ui/form1_controls.h"
 #include "ui/program.h"
@@ -76,7 +77,7 @@ QString driverState(const QString& device) {
     const QString name = QFileInfo(device).fileName();
     return QStringLiteral("latency %1 lock %2")
         .arg(readFile(QStringLiteral("/sys/class/tty/%1/device/latency_timer").arg(name)),
-             QFile::exists(QStringLiteral("/run/lock/LCK..") + name) ? "held" : "none");
+             QFile::exists(PortLock().path(device)) ? "held" : "none");
 }
 
 // How many descriptors of this process lead to the device.
@@ -131,9 +132,10 @@ int hold(int port) {
 // the window's thread may be busy right then (showing the error).
 void watchLockFile(const QString& device) {
     const int fd = inotify_init1(IN_CLOEXEC);
-    if (fd < 0 || inotify_add_watch(fd, "/run/lock", IN_DELETE) < 0)
+    if (fd < 0 || inotify_add_watch(fd, QFile::encodeName(PortLock::defaultDirectory()).constData(),
+                                    IN_DELETE) < 0)
         return;
-    const QByteArray name = "LCK.." + QFileInfo(device).fileName().toLocal8Bit();
+    const QByteArray name = QFileInfo(PortLock().path(device)).fileName().toLocal8Bit();
     std::thread([fd, name] {
         alignas(inotify_event) char buffer[4096];
         for (ssize_t n; (n = read(fd, buffer, sizeof buffer)) > 0;)
