@@ -172,6 +172,7 @@ TEST(Sequence, RandomLinesDecodeEveryWholeReply) {
         std::vector<int> whole;
         for (int n = 1; n <= 60; ++n) {
             const QByteArray ex = exchange(n);
+            d.builtReplies.insert(ex.mid(frames::kLeadingBytes));
             const std::int64_t after = 5 + pick(150), pause = 1 + pick(30);
             const int kind = n == 1 ? 0 : pick(5), pos = 1 + pick(67), split = 7 + pick(64);
             d.answers[n] = {{after, kind % 4 ? damaged(ex, " fld"[kind], pos, pick(8)) : ex}};
