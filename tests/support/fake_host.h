@@ -33,18 +33,9 @@ struct FakeHost : aldl::SequenceWindow, aldl::SequencePort, aldl::TickClock {
     bool oneWire = false;
     std::vector<std::string> portCalls;
     std::vector<int> thresholds, decoded;
-    std::vector<std::int64_t> requestTimes;
-    struct Delivery {
-        std::int64_t at;
-        int afterRequests;
-        QByteArray bytes;
-    };
-    std::vector<Delivery> delivered; // what the program read, with when it was there
-    std::vector<std::pair<std::int64_t, QByteArray>> decodedFrames;
     QStringList sent, received, warnings;
     QString caption = kNotConnected;
-    std::set<QByteArray> builtReplies; // filled by the script: what the ECM sent
-    QByteArray headerPassed;           // the last buffer the header test passed
+    QByteArray headerPassed; // the last buffer the header test passed
     std::vector<std::string> violations;
 
     // Runs the sequence; true when it returned by itself (a failure).
@@ -66,7 +57,6 @@ struct FakeHost : aldl::SequenceWindow, aldl::SequencePort, aldl::TickClock {
     void output(const QByteArray& b) override {
         if (b != frames::toBytes(frames::kMode1Request))
             violations.push_back("sent " + frames::hexText(b).toStdString());
-        requestTimes.push_back(now);
         const auto& answer = answers[requests];
         std::int64_t later = 0;
         if (oneWire && !answer.empty() && !inFlight.empty())
@@ -77,10 +67,8 @@ struct FakeHost : aldl::SequenceWindow, aldl::SequencePort, aldl::TickClock {
     }
     QByteArray input() override {
         QByteArray out;
-        for (auto it = inFlight.begin(); it != inFlight.end() && it->first <= now;) {
-            delivered.push_back({it->first, requests, it->second});
+        for (auto it = inFlight.begin(); it != inFlight.end() && it->first <= now;)
             out += it->second, it = inFlight.erase(it);
-        }
         return out;
     }
     int portNumber() override { return 3; }
@@ -106,7 +94,6 @@ struct FakeHost : aldl::SequenceWindow, aldl::SequencePort, aldl::TickClock {
             frame != headerPassed.mid(frames::kLeadingBytes, frames::kReplyLength))
             violations.push_back("decoded " + frames::hexText(frame).toStdString());
         decoded.push_back(d[10]);
-        decodedFrames.push_back({now, frame});
         if (--decodesLeft == 0)
             throw EndOfTest{};
     }
@@ -133,44 +120,3 @@ struct FakeHost : aldl::SequenceWindow, aldl::SequencePort, aldl::TickClock {
         now = std::max(now, wake);
     }
 };
-
-// Checks a run against what the ECM sent and the line delivered: each decoded
-// reply is one the ECM built (`builtReplies`, before the line damaged any)
-// and lies, whole, in what the program read, after the one decoded before it; on a line that hands
-// bytes over no faster than the wire carries them (`paced`), once it went quiet with an exchange
-// begun but not whole, the next request follows within the missing bytes' time on the wire plus 60
-// ms. Adds the fake host's own findings about the status.
-inline std::vector<std::string> lineViolations(const FakeHost& b, bool paced = true) {
-    std::vector<std::string> out = b.violations;
-    const QByteArray header = QByteArray::fromHex("F09501"), echo = QByteArray::fromHex("F05601B9"),
-                     chatter = QByteArray::fromHex("F055BB");
-    QByteArray stream;
-    for (const auto& d : b.delivered)
-        stream += d.bytes;
-    qsizetype cursor = 0;
-    for (const auto& [at, frame] : b.decodedFrames) {
-        const qsizetype found = stream.indexOf(frame, cursor);
-        if (!b.builtReplies.contains(frame) || found < 0)
-            out.push_back("decoded at " + std::to_string(at) + ": " +
-                          frames::hexText(frame).toStdString());
-        else
-            cursor = found + frame.size();
-    }
-    for (int i = 1; paced && i + 1 < int(b.requestTimes.size()); ++i) {
-        QByteArray ex;
-        std::int64_t quietFrom = 0;
-        for (const auto& d : b.delivered)
-            if (d.afterRequests == i + 1)
-                ex += d.bytes, quietFrom = std::max(quietFrom, d.at);
-        qsizetype ahead = 0;
-        while (ex.mid(ahead, 3) == chatter)
-            ahead += 3;
-        const qsizetype at = ex.mid(4, 3) == header ? 0 : ex.indexOf(echo + header);
-        const qsizetype missing = std::max<qsizetype>(at, 0) + 71 - ex.size();
-        const std::int64_t took = b.requestTimes[size_t(i) + 1] - quietFrom;
-        if (ex.size() - ahead > 4 && missing > 0 && took > frames::wireMs(missing) + 60)
-            out.push_back("exchange " + std::to_string(i) + " short by " + std::to_string(missing) +
-                          " ended " + std::to_string(took) + " ms after the line went quiet");
-    }
-    return out;
-}
