@@ -109,7 +109,12 @@ int main(int argc, char** argv) {
     QByteArray exchange = QByteArray::fromHex("F05601B9F09501");
     exchange.reserve(256);
     exchange.append(64, '\x5A');
-    grow("a 71-byte exchange into Received Data", lines, [&] { form.parse_as_hex(exchange); });
+    // Its last byte changes from line to line, as replies do: a line equal
+    // to the one before would share its bytes.
+    grow("a 71-byte exchange into Received Data", lines, [&, n = 0]() mutable {
+        exchange[exchange.size() - 1] = char(++n);
+        form.parse_as_hex(exchange);
+    });
 
     auto* sent = form.findChild<TrafficList*>("listsent");
     const QString request = QStringLiteral("F0 56  01 B9");

@@ -63,8 +63,10 @@ void filter(QAccessibleEvent* event) {
         handOn(event);
 }
 
+#if QT_VERSION < QT_VERSION_CHECK(6, 8, 0)
 // The status as a notification: screen readers speak a notification as it
-// shows. It stands beside the label, which keeps its own role.
+// shows. It stands beside the label, which keeps its own role. Newer Qt
+// announces a text itself (announceStatus).
 class StatusNotice : public QAccessibleInterface {
 public:
     explicit StatusNotice(QLabel* label) : label_(label) {}
@@ -94,6 +96,7 @@ public:
 private:
     QPointer<QLabel> label_;
 };
+#endif
 
 } // namespace
 
@@ -125,6 +128,10 @@ void setFocusQuietly(QWidget* widget) {
 void announceStatus(QLabel* label) {
     if (!QAccessible::isActive())
         return;
+#if QT_VERSION >= QT_VERSION_CHECK(6, 8, 0)
+    QAccessibleAnnouncementEvent said(label, label->text());
+    QAccessible::updateAccessibility(&said);
+#else
     // One notice per label, kept as long as the program runs.
     static QHash<const QLabel*, QAccessible::Id> notices;
     auto known = notices.find(label);
@@ -137,4 +144,5 @@ void announceStatus(QLabel* label) {
                                QAccessible::registerAccessibleInterface(new StatusNotice(label)));
     QAccessibleEvent shown(QAccessible::accessibleInterface(*known), QAccessible::ObjectShow);
     QAccessible::updateAccessibility(&shown);
+#endif
 }

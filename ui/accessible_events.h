@@ -27,6 +27,7 @@ void setTextQuietly(QLineEdit* box, const QString& text);
 // them itself where the focus went.
 void setFocusQuietly(QWidget* widget);
 
-// Announces the label's new text once, as a notification, the way screen
-// readers present a live status.
+// Announces the label's new text once, the way screen readers present a
+// live status: as an announcement where Qt has them (6.8 on), else as a
+// notification.
 void announceStatus(QLabel* label);

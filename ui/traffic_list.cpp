@@ -14,7 +14,9 @@
 #include <QPaintEvent>
 #include <QPainter>
 #include <QScrollBar>
+#include <algorithm>
 #include <limits>
+#include <utility>
 
 TrafficList::TrafficList(QWidget* parent) : QAbstractScrollArea(parent) {
     setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
@@ -57,7 +59,40 @@ void TrafficList::addItem(const QString& text) {
 
 void TrafficList::addBytes(const QByteArray& bytes) {
     // An exact-size copy: sharing the caller's buffer would keep its spare room.
-    append(QByteArray(bytes.constData(), bytes.size()), true);
+    if (!extendRun(bytes))
+        append(QByteArray(bytes.constData(), bytes.size()), true);
+}
+
+// Adds `bytes` as the next line of the last run, made from the last line if
+// need be, when they start with that line's bytes.
+bool TrafficList::extendRun(const QByteArray& bytes) {
+    if (lines_.empty() || !hex_.back())
+        return false;
+    const bool inRun =
+        !runs_.empty() && runs_.back().first + qsizetype(runs_.back().sizes.size()) == count();
+    if (!bytes.startsWith(inRun ? runs_.back().bytes : lines_.back()))
+        return false;
+    if (!inRun) {
+        const qsizetype size = lines_.back().size();
+        runs_.push_back({count() - 1, std::exchange(lines_.back(), QByteArray()), {size}});
+    }
+    Run& run = runs_.back();
+    run.bytes.append(bytes.constData() + run.bytes.size(), bytes.size() - run.bytes.size());
+    run.sizes.push_back(bytes.size());
+    append(QByteArray(), true);
+    return true;
+}
+
+// The bytes of a hex line, without copying them.
+QByteArray TrafficList::bytes(int row) const {
+    const auto after = std::upper_bound(runs_.begin(), runs_.end(), row,
+                                        [](int r, const Run& run) { return r < run.first; });
+    if (after != runs_.begin()) {
+        const Run& run = *std::prev(after);
+        if (const auto at = std::size_t(row - run.first); at < run.sizes.size())
+            return QByteArray::fromRawData(run.bytes.constData(), run.sizes[at]);
+    }
+    return lines_.at(static_cast<std::size_t>(row));
 }
 
 void TrafficList::append(QByteArray data, bool hex) {
@@ -102,16 +137,15 @@ QString TrafficList::line(int row) const {
 // The row's text, cut to `characters`; a hex line converts only the bytes
 // needed, each showing as at least two characters.
 QString TrafficList::text(int row, qsizetype characters) const {
-    const QByteArray& data = lines_.at(static_cast<std::size_t>(row));
-    if (!hex_[static_cast<std::size_t>(row)])
-        return QString::fromLatin1(data.left(characters));
-    return frames::hexText(data.left(characters / 2 + 1)).left(characters);
+    if (!hex_.at(static_cast<std::size_t>(row)))
+        return QString::fromLatin1(lines_[static_cast<std::size_t>(row)].left(characters));
+    return frames::hexText(bytes(row).left(characters / 2 + 1)).left(characters);
 }
 
 QString TrafficList::lineSummary(int row) const {
-    const QByteArray& data = lines_.at(static_cast<std::size_t>(row));
-    if (!hex_[static_cast<std::size_t>(row)])
-        return QString::fromLatin1(data);
+    if (!hex_.at(static_cast<std::size_t>(row)))
+        return QString::fromLatin1(lines_[static_cast<std::size_t>(row)]);
+    const QByteArray data = bytes(row);
     constexpr int kFirst = 8;
     QString summary = data.size() == 1 ? tr("1 byte") : tr("%1 bytes").arg(data.size());
     summary += QLatin1String(": ") + frames::hexText(data.left(kFirst)).trimmed();

@@ -26,6 +26,8 @@ public:
     void addItem(const QString& text);
     // A line showing `bytes` as hex text (frames::hexText), made only when
     // the row is painted or read: the bytes take a third of the text's memory.
+    // A line that repeats the one before and perhaps adds bytes at its end
+    // costs only the bytes it adds (see Run).
     void addBytes(const QByteArray& bytes);
 
     int count() const { return static_cast<int>(lines_.size()); }
@@ -64,6 +66,8 @@ protected:
 
 private:
     void append(QByteArray data, bool hex);
+    bool extendRun(const QByteArray& bytes);
+    QByteArray bytes(int row) const;
     QString text(int row, qsizetype characters) const;
     void updateScrollRange();
     void announceNewest();
@@ -73,6 +77,17 @@ private:
     // sit apart so a line costs a QByteArray and a bit, not a padded pair.
     std::deque<QByteArray> lines_;
     std::vector<bool> hex_;
+    // Received lines in a row where each one starts with all the bytes of the
+    // one before, as a buffer that only grows gives them: the wait for the
+    // chatter frame logs its whole buffer on every pass, however often the
+    // window wakes. They share one copy of the longest; each keeps only its
+    // size, and its entry in lines_ stays empty.
+    struct Run {
+        int first; // its first row
+        QByteArray bytes;
+        std::vector<qsizetype> sizes; // one a line
+    };
+    std::vector<Run> runs_; // in the order of their rows
     int current_ = -1;
     int anchor_ = -1; // where the selection started; it runs to current_
     // New lines and the scroll position are told to accessibility clients

@@ -5,13 +5,39 @@
 #include "tests/support/as_nobody.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
+#include <fcntl.h>
+#include <functional>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
+#include <thread>
+#include <unistd.h>
 #include <utime.h>
 
+// Calls the lock makes, caught on their way to the system, so that a test can
+// act between two of its steps as another program could: once, right after
+// lstat() looked at `watched`, and once, right before our lock line is written.
+static QByteArray watched;
+static std::function<void()> afterLook, beforeWrite;
+extern "C" int lstat(const char* path, struct stat* status) noexcept {
+    const int result = fstatat(AT_FDCWD, path, status, AT_SYMLINK_NOFOLLOW);
+    if (afterLook && watched == path)
+        std::exchange(afterLook, {})();
+    return result;
+}
+extern "C" ssize_t write(int fd, const void* buffer, size_t count) {
+    if (beforeWrite && QByteArrayView(static_cast<const char*>(buffer), qsizetype(count)) ==
+                           QByteArray::number(getpid()).rightJustified(10, ' ') + '\n')
+        std::exchange(beforeWrite, {})();
+    return syscall(SYS_write, fd, buffer, count);
+}
+
 namespace {
+
+using namespace std::chrono_literals;
 
 QByteArray lockLine(pid_t pid) {
     return QByteArray::number(pid).rightJustified(10, ' ') + '\n';
@@ -77,6 +103,50 @@ TEST(PortLockFile, TrustsOnlyALockFileAndTakesOnlyStaleOnes) {
     PortLock first, second;
     ASSERT_EQ(found(first.acquire("/dev/ttyUSB1")), "ours");
     EXPECT_EQ(found(second.acquire("/dev/ttyUSB1")), QString("held by %1").arg(self));
+}
+
+// Another program acts between two steps of taking the lock: looking while
+// our id is written, it finds no lock yet, never an empty one; a link or a
+// pipe swapped in behind the look is neither followed nor waited on.
+TEST(PortLockFile, NothingDoneBetweenItsStepsFoolsIt) {
+    QTemporaryDir directory;
+    const QString file = directory.filePath("LCK..ttyUSB0"), other = directory.filePath("other");
+    ASSERT_TRUE(put(other, lockLine(getppid())));
+    watched = QFile::encodeName(file);
+    QByteArray seen;
+    const auto swapIn = [&](const std::function<bool()>& make) {
+        return [&, make] { ASSERT_TRUE(QFile::remove(file) && make()); };
+    };
+    // clang-format off
+    const struct { const char* name; std::function<void()> look, write; QString found; QByteArray seen; } cases[] = {
+        {"looked at", {}, [&] { seen = at(file); }, "ours", "nothing"},
+        {"link", swapIn([&] { return QFile::link(other, file); }), {}, "refused: a file that cannot be read (Too many levels of symbolic links)", ""},
+        {"pipe", swapIn([&] { return mkfifo(qPrintable(file), 0666) == 0; }), {}, "refused: a named pipe (FIFO)", ""},
+    };
+    // clang-format on
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        seen.clear();
+        if (c.look) { // a stale lock to look at
+            ASSERT_TRUE(put(file, "  99999999\n"));
+        }
+        afterLook = c.look, beforeWrite = c.write;
+        // Whoever waits on a pipe is let go after a second: slow, not stuck.
+        std::jthread freeing([&](std::stop_token stop) {
+            for (int ms = 0; !stop.stop_requested(); ms += 20, std::this_thread::sleep_for(20ms))
+                if (ms >= 1000)
+                    close(open(qPrintable(file), O_WRONLY | O_NONBLOCK | O_CLOEXEC));
+        });
+        QElapsedTimer clock;
+        clock.start();
+        PortLock lock(directory.path());
+        EXPECT_EQ(found(lock.acquire("/dev/ttyUSB0")), c.found);
+        EXPECT_LT(clock.elapsed(), 1000);
+        EXPECT_EQ(seen, c.seen);
+        EXPECT_EQ(at(other), lockLine(getppid()));
+        lock.release();
+        QFile::remove(file);
+    }
 }
 
 // A directory the user cannot write takes no lock and is no error; a live

@@ -17,15 +17,19 @@ namespace {
 // A Received line is the hex text of its bytes, a Sent line its text, read
 // alike by the program and by accessibility clients (the text of one list
 // item a line); a Received item is named by its size and first bytes, a Sent
-// one by its text.
+// one by its text. Lines that repeat the one before and add to it, as a
+// growing buffer gives them, read as every other line.
 TEST(TrafficLists, ReadBackEveryLineAlsoAsAnAccessibleListItem) {
     Form1 form;
     form.parse_as_hex(QByteArray()); // an empty buffer adds no line
-    for (const char* bytes : {"00", "0F0000F0", "F05601B9F095010A0B"})
+    for (const char* bytes :
+         {"00", "0F0000F0", "0F0000F0", "0F0000F0F056", "00", "F05601B9F095010A0B"})
         form.parse_as_hex(QByteArray::fromHex(bytes));
-    const QStringList received{"0 ", "F 0 0 F0 ", "F0 56 1 B9 F0 95 1 A B "};
-    const QStringList names{"1 byte: 0", "4 bytes: F 0 0 F0",
-                            "9 bytes: F0 56 1 B9 F0 95 1 A\u2026"};
+    const QStringList received{
+        "0 ", "F 0 0 F0 ", "F 0 0 F0 ", "F 0 0 F0 F0 56 ", "0 ", "F0 56 1 B9 F0 95 1 A B "};
+    const QStringList names{"1 byte: 0",         "4 bytes: F 0 0 F0",
+                            "4 bytes: F 0 0 F0", "6 bytes: F 0 0 F0 F0 56",
+                            "1 byte: 0",         "9 bytes: F0 56 1 B9 F0 95 1 A\u2026"};
     const QStringList sent{"F0 56  01 B9", "F0 56  01 B9", "F0 56  01 B"};
     for (const QString& text : sent)
         form.findChild<TrafficList*>("listsent")->addItem(text);

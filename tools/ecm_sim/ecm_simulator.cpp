@@ -376,28 +376,45 @@ void Simulator::send(const std::vector<std::uint8_t>& bytes, std::chrono::millis
     sendFrom(Clock::now() + delay, bytes, lastBurst);
 }
 
-// Each byte leaves no sooner than one byte time after the previous one:
-// byte k is complete on the wire at start + (k + 1) byte times.
-// The last `lastBurst` bytes go out together, at the time of the last one.
+// Bytes leave as on a wire: each no sooner than one byte time after the one
+// before it actually left, so a late byte makes the rest late, never faster.
+// Byte k is due complete on the wire at start + (k + 1) byte times; the last
+// `lastBurst` bytes go out together, when the last of them is complete.
 // Sending stops when the program closes the port: a pseudo-terminal would
 // keep the rest and hand it to whoever opens it next.
 bool Simulator::sendFrom(Clock::time_point start, const std::vector<std::uint8_t>& bytes,
                          std::size_t lastBurst) {
     const std::size_t burstFrom =
         bytes.size() - std::min(bytes.size(), std::max<std::size_t>(lastBurst, 1));
-    auto due = [&](std::size_t k) {
-        return start + kByteTime * static_cast<long>(k < burstFrom ? k + 1 : bytes.size());
+    // When byte k is complete, the one before it having been complete at `previous`.
+    auto onWire = [&](std::size_t k, Clock::time_point previous) {
+        return std::max(start + kByteTime * static_cast<long>(k + 1), previous + kByteTime);
     };
-    for (std::size_t k = 0, count = 1; k < bytes.size(); k += count) {
-        const auto at = handedOver(due(k));
-        count = 1;
-        while (k + count < bytes.size() && due(k + count) <= at)
-            ++count; // everything due by then goes in the same write
-        if (!sleepUntil(at) || lineClosed() || !writeAll(&bytes[k], count))
+    for (std::size_t k = 0, end; k < bytes.size(); k = end) {
+        Clock::time_point last = onWire(k, lastLeft_);
+        for (end = k + 1; end < bytes.size() && end > burstFrom; ++end)
+            last = onWire(end, last);
+        const auto at = handedOver(last);
+        // What is on the wire by then goes in the same write.
+        for (; end < burstFrom && onWire(end, last) <= at; ++end)
+            last = onWire(end, last);
+        if (!sleepUntil(at) || lineClosed() || !writeAll(&bytes[k], end - k))
             return false;
+        left(end - k);
     }
     log("ECM -> program", bytes.data(), bytes.size());
     return true;
+}
+
+// Notes when the bytes just written left, and the time each took on the line.
+void Simulator::left(std::size_t count) {
+    const auto now = Clock::now();
+    {
+        std::lock_guard lock(statsMutex_);
+        stats_.closestBytes = std::min<Clock::duration>(
+            stats_.closestBytes, (now - lastLeft_) / static_cast<long>(count));
+    }
+    lastLeft_ = now;
 }
 
 // A USB adapter hands over what it received when its latency timer runs out.
