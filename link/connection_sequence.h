@@ -39,6 +39,9 @@ public:
         : window_(window), port_(port), clock_(clock),
           reader_(port, clock,
                   [this](int bytes, std::int64_t deadline) { waitForBytes(bytes, deadline); }) {}
+    // The reader calls back into this object.
+    ConnectionSequence(const ConnectionSequence&) = delete;
+    ConnectionSequence& operator=(const ConnectionSequence&) = delete;
 
     // Returns only after a failure, with the port closed; once polling has
     // begun it runs until the window's yield ends the program.
