@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "common/raised_error.h"
 #include "serial/baud_rate.h"
+#include "serial/linux/open_refusal.h"
+#include "serial/linux/port_names.h"
 #include "serial/mscomm.h"
-#include "serial/open_refusal.h"
-#include "serial/port_names.h"
 #include "tests/support/as_nobody.h"
 #include "tests/support/print.h"
 #include "tests/support/pty.h"
