@@ -102,6 +102,28 @@ TEST_F(SerialPort, AFreshRawLineHoldsNothingAndEveryByteValueSurvivesBothWays) {
     EXPECT_EQ(comm.Input(), all);
 }
 
+// Closing puts back the line settings the port had before it was opened,
+// however odd, also after SetBaudRate; the next program finds them as it left them.
+TEST_F(SerialPort, ClosingPutsTheLineSettingsBackAsFound) {
+    const auto settings = [&] {
+        termios2 tio{};
+        EXPECT_EQ(ioctl(pty.master, TCGETS2, &tio), 0); // the slave's, through the master
+        return std::tuple(tio.c_iflag, tio.c_oflag, tio.c_cflag, tio.c_lflag, tio.c_ispeed,
+                          tio.c_ospeed, QByteArray(reinterpret_cast<char*>(tio.c_cc), NCCS));
+    };
+    comm.setPortOpen(false);
+    termios2 odd{};
+    ASSERT_EQ(ioctl(pty.master, TCGETS2, &odd), 0);
+    odd.c_cflag = (odd.c_cflag & ~(CBAUD | CSIZE | CRTSCTS)) | B38400 | CS7 | PARENB | PARODD;
+    odd.c_iflag |= IXON | ICRNL, odd.c_lflag |= ICANON | ECHO, odd.c_cc[VMIN] = 0;
+    ASSERT_EQ(ioctl(pty.master, TCSETS2, &odd), 0);
+    const auto found = settings();
+    comm.setPortOpen(true);
+    SetBaudRate(comm, 8192);
+    comm.setPortOpen(false);
+    EXPECT_EQ(settings(), found);
+}
+
 // One receive event once the threshold is reached, none before; reading
 // still takes every byte that is there. Between open and close the line is
 // written only by opening and SetBaudRate: writing, new thresholds, waiting
