@@ -17,8 +17,6 @@
 #include <QWinEventNotifier>
 #include <windows.h>
 
-Q_LOGGING_CATEGORY(serialTrace, "carnovo.serial", QtWarningMsg)
-
 namespace {
 
 // The driver's buffers, as the design's InBufferSize and OutBufferSize.
@@ -66,7 +64,10 @@ struct Operation {
         overlapped.hEvent = notifier.handle();
         notifier.setEnabled(false);
     }
-    ~Operation() { CloseHandle(overlapped.hEvent); }
+    ~Operation() {
+        notifier.setEnabled(false);
+        CloseHandle(overlapped.hEvent);
+    }
 
     // Collects a pending operation that has finished: its byte count, or
     // false with the error in GetLastError (ERROR_IO_INCOMPLETE: not yet).
@@ -227,7 +228,7 @@ SerialDevice::~SerialDevice() {
 }
 
 W32Comms::HANDLE SerialDevice::handle() const {
-    return reinterpret_cast<W32Comms::HANDLE>(native_->port);
+    return native_->port;
 }
 
 SerialError SerialDevice::state(W32Comms::DCB& dcb) const {
