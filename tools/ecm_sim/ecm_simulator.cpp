@@ -400,21 +400,23 @@ bool Simulator::sendFrom(Clock::time_point start, const std::vector<std::uint8_t
             last = onWire(end, last);
         if (!sleepUntil(at) || lineClosed() || !writeAll(&bytes[k], end - k))
             return false;
-        left(end - k);
+        left(end - k, at == last ? Clock::now() : last);
     }
     log("ECM -> program", bytes.data(), bytes.size());
     return true;
 }
 
-// Notes when the bytes just written left, and the time each took on the line.
-void Simulator::left(std::size_t count) {
-    const auto now = Clock::now();
+// Notes when the last of the bytes just written left the wire: without an
+// adapter the write is the wire, and a late one delays the rest; an adapter
+// hands over late what the wire brought on time. Also notes the least time
+// a byte took on the wire, from the one before.
+void Simulator::left(std::size_t count, Clock::time_point when) {
     {
         std::lock_guard lock(statsMutex_);
         stats_.closestBytes = std::min<Clock::duration>(
-            stats_.closestBytes, (now - lastLeft_) / static_cast<long>(count));
+            stats_.closestBytes, (when - lastLeft_) / static_cast<long>(count));
     }
-    lastLeft_ = now;
+    lastLeft_ = when;
 }
 
 // A USB adapter hands over what it received when its latency timer runs out.

@@ -76,8 +76,9 @@ struct Stats {
     int repliesSent = 0;
     std::uint32_t lastBaudSeen = 0;
     bool lastLineOk = false;
-    // The least time from the end of one write to the end of the next, for
-    // each byte that next one carried: never less than a byte time.
+    // The least time a byte took on the wire after the one before: between
+    // the ends of two writes, or, behind a USB adapter, between the times the
+    // bytes it hands over came. Never less than a byte time.
     std::chrono::nanoseconds closestBytes = std::chrono::nanoseconds::max();
 };
 
@@ -120,7 +121,7 @@ private:
               std::size_t lastBurst = 1);
     bool sendFrom(Clock::time_point start, const std::vector<std::uint8_t>& bytes,
                   std::size_t lastBurst = 1);
-    void left(std::size_t count);
+    void left(std::size_t count, Clock::time_point when);
     Clock::time_point handedOver(Clock::time_point due) const;
     bool writeAll(const std::uint8_t* bytes, std::size_t count);
     void log(const char* direction, const std::uint8_t* bytes, std::size_t count);
@@ -141,7 +142,7 @@ private:
     std::FILE* transcript_ = nullptr;
     Clock::time_point started_;
     Clock::time_point sessionStarted_;
-    Clock::time_point lastLeft_; // when the last byte sent left
+    Clock::time_point lastLeft_; // when the last byte sent left the wire
     bool chatterDone_ = false;
     int repliesThisSession_ = 0;
     Clock::time_point silentUntil_;
