@@ -6,7 +6,7 @@
 //   e.g.   polling_bench 30 5 --scenario usb-bunches --bunch-ms 16
 // With simulator options it polls a clean line first, in the same run, and
 // compares the two. CARNOVO_BENCH_DEVICES="/dev/ttyUSB0 /dev/ttyS1" then
-// polls through each device, wired to a simulator elsewhere (scripts/in-vm).
+// polls through each device, wired to a simulator elsewhere (scripts/ci/in-vm).
 #include "ui/form1.h"
 
 #include "ui/traffic_list.h"
