@@ -47,10 +47,15 @@ QFont fontFor(unsigned look) {
     return windowFont("MS Sans Serif", 11, (look & form1::Bold) != 0);
 }
 
+// Windows has the design's own faces: there Qt asks the system for "MS Sans
+// Serif", which Windows draws with the bitmap face or its metric twin
+// Microsoft Sans Serif.
 void installFontSubstitutes() {
+#ifndef Q_OS_WIN
     // The nearest faces of the same kind that Debian installs.
     QFont::insertSubstitution("MS Sans Serif", "Liberation Sans");
     QFont::insertSubstitution("Courier New", "Liberation Mono");
+#endif
 }
 
 // What a screen reader says after a value box's value.

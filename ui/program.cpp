@@ -18,12 +18,15 @@ int runCarnovo(int argc, char** argv, const std::function<void(Form1&)>& shown) 
     Form1 form;
     QObject::connect(&quitSignals, &QuitSignals::received, &form, &Form1::quitFromOutside);
     const QStringList cut = form1::cutCaptions(form);
+#ifdef Q_OS_WIN
+    const char* remedy = "the window needs Windows' own MS Sans Serif and Courier New";
+#else
+    const char* remedy = "install the Liberation fonts (fonts-liberation)";
+#endif
     if (!cut.isEmpty())
-        std::fprintf(stderr,
-                     "carnovo: in the fonts found (%s) the captions of %s do not fit; "
-                     "install the Liberation fonts (fonts-liberation).\n",
-                     qPrintable(form1::facesInUse(form)),
-                     qPrintable(cut.join(QLatin1String(", "))));
+        std::fprintf(
+            stderr, "carnovo: in the fonts found (%s) the captions of %s do not fit; %s.\n",
+            qPrintable(form1::facesInUse(form)), qPrintable(cut.join(QLatin1String(", "))), remedy);
     form.show();
     if (shown)
         shown(form);
