@@ -4,7 +4,7 @@
 // event, each starting with seconds of the system's tick:
 //   window_probe N SECONDS [end-session]
 //     status  the status caption and the six values, when they change
-//     box     a message box's text (OK is pressed for it)
+//     box     a message box's text (OK is pressed for it 2 s later)
 //     cpu     the process's processor time in each quarter second
 //     trace   the serial trace (opens, settings, reads, writes, wake-ups)
 //     ending  the window ends the program
@@ -57,12 +57,21 @@ void watchWindow(Form1& form, int port, int seconds, bool endSession) {
     auto* shown = new QString;
     auto* sinceCpu = new QElapsedTimer;
     auto* lastCpu = new long long(cpuMs());
+    auto* seenBox = new QMessageBox*(nullptr);
+    auto* sinceBox = new QElapsedTimer;
     sinceCpu->start();
     QObject::connect(timer, &QTimer::timeout, [=] {
+        // Each box stays up two seconds before OK is pressed for it: what
+        // the program does meanwhile shows in the processor time.
         if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
             box && box->isVisible()) {
-            report("box " + box->text().simplified());
-            box->button(QMessageBox::Ok)->click();
+            if (box != *seenBox) {
+                report("box " + box->text().simplified());
+                *seenBox = box;
+                sinceBox->start();
+            } else if (sinceBox->elapsed() >= 2000) {
+                box->button(QMessageBox::Ok)->click();
+            }
         }
         QStringList values;
         for (const QLineEdit* value : boxes)
