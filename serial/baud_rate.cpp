@@ -1,20 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "serial/baud_rate.h"
 
-#include "common/raised_error.h"
-
 #include <cstdlib>
 
 namespace {
 
-void require_open(const CommControl& Com) {
-    if (!Com.PortOpen())
-        throw RaisedError(8018, Com.Name(),
-                          QStringLiteral("Operation valid only when the port is open"));
-}
-
 RaisedError unreadable(const CommControl& Com) {
-    return RaisedError(8021, Com.Name(),
+    return RaisedError(StateUnreadable, Com.Name(),
                        QStringLiteral("Could not read current state of the port"));
 }
 
@@ -33,13 +25,13 @@ bool close_enough(W32Comms::DWORD actual, std::int32_t wanted) {
 } // namespace
 
 void SetBaudRate(CommControl& Com, const std::int32_t& baud, const CommStateCalls& os) {
-    require_open(Com);
+    requirePortOpen(Com);
     const W32Comms::DCB old = read_state(Com, os);
     W32Comms::DCB dcb = old;
     dcb.BaudRate = static_cast<W32Comms::DWORD>(baud);
     const QString refused = QStringLiteral("Could not set port to specified baud rate");
     if (!os.set(Com.CommID(), dcb))
-        throw RaisedError(8015, Com.Name(), refused);
+        throw RaisedError(RateRefused, Com.Name(), refused);
 
     // Some drivers round a rate they cannot make and still report success:
     // what counts is the rate they report back.
@@ -52,11 +44,11 @@ void SetBaudRate(CommControl& Com, const std::int32_t& baud, const CommStateCall
     if (!readBack)
         throw unreadable(Com);
     throw RaisedError(
-        8015, Com.Name(), refused,
+        RateRefused, Com.Name(), refused,
         QStringLiteral("The adapter chose %1 baud instead of %2.").arg(chosen.BaudRate).arg(baud));
 }
 
 std::int32_t GetBaudRate(CommControl& Com, const CommStateCalls& os) {
-    require_open(Com);
+    requirePortOpen(Com);
     return static_cast<std::int32_t>(read_state(Com, os).BaudRate);
 }

@@ -1,18 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "serial/mscomm.h"
 
-#include "serial/open_refusal.h"
-#include "serial/port_names.h"
-#include "serial/tty_io.h"
-
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
 #include <utility>
 
 namespace {
-constexpr int kFirstPort = 1;
-constexpr int kLastPort = 4;
 // As long as the ECM may take to answer: a device that takes no byte for
 // that long cannot be talked to.
 constexpr int kNothingTakenMs = 2000;
@@ -22,20 +14,19 @@ MSComm::MSComm(QObject* parent) : QObject(parent) {
     setObjectName(Name());
     lookAgain_.setSingleShot(true);
     lookAgain_.setTimerType(Qt::PreciseTimer);
-    connect(&lookAgain_, &QTimer::timeout, this, [this] { look(Pacer::Woken::ByTimer); });
+    connect(&lookAgain_, &QTimer::timeout, this, [this] {
+        qCDebug(serialTrace) << "woken: timer";
+        look(Pacer::Woken::ByTimer);
+    });
     nothingTaken_.setSingleShot(true);
-    connect(&nothingTaken_, &QTimer::timeout, this, [this] { lose(ETIMEDOUT); });
+    connect(&nothingTaken_, &QTimer::timeout, this, [this] {
+        lose(QStringLiteral("the device took nothing sent to it for %1 s")
+                 .arg(kNothingTakenMs / 1000));
+    });
 }
 
 MSComm::~MSComm() {
     closeDevice();
-}
-
-QString MSComm::deviceForPort(int port) {
-    const QByteArray override = qgetenv(QByteArray("CARNOVO_COM") + QByteArray::number(port));
-    if (!override.isEmpty())
-        return QString::fromLocal8Bit(override);
-    return comPortOrder(presentPorts()).value(port - 1).location;
 }
 
 RaisedError MSComm::error(int number, const QString& description) const {
@@ -43,9 +34,12 @@ RaisedError MSComm::error(int number, const QString& description) const {
 }
 
 void MSComm::setCommPort(int port) {
-    if (port < kFirstPort || port > kLastPort)
-        throw error(InvalidPortNumber,
-                    QStringLiteral("Invalid port number %1: choose COM 1 to COM 4").arg(port));
+    if (port < kFirstComPort || port > kLastComPort)
+        throw error(InvalidPortNumber, QStringLiteral("Invalid port number %1: choose COM %2 to "
+                                                      "COM %3")
+                                           .arg(port)
+                                           .arg(kFirstComPort)
+                                           .arg(kLastComPort));
     if (PortOpen())
         throw error(PortAlreadyOpen, QStringLiteral("Port already open: close COM %1 before "
                                                     "choosing another port")
@@ -58,25 +52,12 @@ void MSComm::setPortOpen(bool open) {
         return closeDevice();
     if (PortOpen())
         throw error(PortAlreadyOpen, QStringLiteral("Port already open: COM %1").arg(commPort_));
-    const QString path = deviceForPort(commPort_);
-    if (path.isEmpty())
-        throw error(NoDevice, openFailureText(commPort_, path, ENOENT));
-    devicePath_ = path;
+    const QString location = SerialDevice::locationOf(commPort_);
+    devicePath_ = location;
     lostReason_.reset();
-    TtyDevice::Opened opened = TtyDevice::open(path);
-    switch (opened.lock.kind) {
-    case PortLock::Finding::Held:
-        throw error(OpenFailed,
-                    lockedText(commPort_, path, PortLock::describeProcess(opened.lock.holder),
-                               opened.lockFile));
-    case PortLock::Finding::Untrusted:
-        throw error(OpenFailed,
-                    lockRefusedText(commPort_, path, opened.lockFile, opened.lock.what));
-    case PortLock::Finding::Ours:
-        break;
-    }
+    SerialDevice::Opened opened = SerialDevice::open(commPort_, location);
     if (!opened.device)
-        throw error(OpenFailed, openFailureText(commPort_, path, opened.error));
+        throw error(location.isEmpty() ? NoDevice : OpenFailed, opened.error.description);
 
     device_ = std::move(opened.device);
     received_.clear();
@@ -84,11 +65,18 @@ void MSComm::setPortOpen(bool open) {
     sinceOutput_.invalidate();
     signalled_ = bunched_ = false;
     pacer_.forget();
-    readable_ = new QSocketNotifier(device_->fd(), QSocketNotifier::Read, this);
-    connect(readable_, &QSocketNotifier::activated, this, [this] { look(Pacer::Woken::ByLine); });
-    writable_ = new QSocketNotifier(device_->fd(), QSocketNotifier::Write, this);
-    writable_->setEnabled(false);
-    connect(writable_, &QSocketNotifier::activated, this, [this] { sendWhatTheLineTakes(); });
+    connect(device_.get(), &SerialDevice::readable, this, [this] {
+        qCDebug(serialTrace) << "woken: readable";
+        look(Pacer::Woken::ByLine);
+    });
+    connect(device_.get(), &SerialDevice::writable, this, [this] {
+        qCDebug(serialTrace) << "woken: writable";
+        sendWhatTheLineTakes();
+    });
+    connect(device_.get(), &SerialDevice::lost, this, [this](const SerialError& why) {
+        qCDebug(serialTrace) << "woken: lost";
+        lose(why);
+    });
     lineChanged();
     follow(lineNow());
 }
@@ -98,20 +86,21 @@ void MSComm::closeDevice() {
         return;
     lookAgain_.stop();
     nothingTaken_.stop();
-    // Possibly from inside their own signals: they go once those have returned.
-    for (QSocketNotifier* notifier : {readable_.data(), writable_.data()}) {
-        notifier->setEnabled(false);
-        notifier->deleteLater();
-    }
     device_.reset();
 }
 
 void MSComm::lineChanged() {
-    W32Comms::DCB dcb{};
-    if (PortOpen() && W32Comms::GetCommState(device_->fd(), dcb) && dcb.BaudRate > 0) {
-        const int bits = 1 + dcb.ByteSize + (dcb.Parity != W32Comms::NOPARITY) +
-                         (dcb.StopBits == W32Comms::ONESTOPBIT ? 1 : 2);
+    using namespace W32Comms;
+    DCB dcb{};
+    if (PortOpen() && !device_->state(dcb) && dcb.BaudRate > 0) {
+        const int bits =
+            1 + dcb.ByteSize + (dcb.Parity != NOPARITY) + (dcb.StopBits == ONESTOPBIT ? 1 : 2);
         byteMs_ = bits * 1000.0 / dcb.BaudRate;
+        qCDebug(serialTrace).nospace() << "line: " << dcb.BaudRate << " baud " << int(dcb.ByteSize)
+                                       << (dcb.Parity <= SPACEPARITY ? "NOEMS"[dcb.Parity] : '?')
+                                       << (dcb.StopBits == ONESTOPBIT    ? "1"
+                                           : dcb.StopBits == TWOSTOPBITS ? "2"
+                                                                         : "1.5");
     }
 }
 
@@ -139,7 +128,7 @@ Pacer::Line MSComm::lineNow() const {
 // The receive event without a wake-up per byte: see Pacer.
 void MSComm::follow(const Pacer::Line& line) {
     const Pacer::Plan plan = pacer_.plan(line);
-    readable_->setEnabled(plan.listen);
+    device_->notifyReadable(plan.listen);
     if (!plan.ready)
         return lookAgain_.start(plan.lookInMs);
     lookAgain_.stop();
@@ -153,10 +142,8 @@ void MSComm::follow(const Pacer::Line& line) {
 void MSComm::look(Pacer::Woken by) {
     if (!PortOpen())
         return;
-    if (tty::gone(device_->fd()))
-        return lose(tty::kHungUp);
-    int inDriver = 0;
-    if (const int failure = tty::bytesWaiting(device_->fd(), inDriver))
+    qint64 inDriver = 0;
+    if (const SerialError failure = device_->bytesWaiting(inDriver))
         return lose(failure);
     // Several bytes at once on a line listened to: they come in bunches, and
     // more may be held back however few are here.
@@ -166,7 +153,7 @@ void MSComm::look(Pacer::Woken by) {
     if (received_.size() + inDriver < line.wanted) {
         // Too few: take them, so that listening waits for new ones.
         const qsizetype before = received_.size();
-        if (const int failure = tty::readWaiting(device_->fd(), received_))
+        if (const SerialError failure = device_->read(received_))
             return lose(failure);
         line.waiting = received_.size();
         line.stalled = received_.size() == before;
@@ -181,22 +168,23 @@ void MSComm::sendWhatTheLineTakes() {
     if (!PortOpen())
         return;
     const qsizetype before = unsent_.size();
-    if (const int failure = tty::writeSome(device_->fd(), unsent_))
+    if (const SerialError failure = device_->write(unsent_))
         return lose(failure);
-    writable_->setEnabled(!unsent_.isEmpty());
+    device_->notifyWritable(!unsent_.isEmpty());
     if (unsent_.isEmpty())
         nothingTaken_.stop();
     else if (unsent_.size() < before || !nothingTaken_.isActive())
         nothingTaken_.start(kNothingTakenMs);
 }
 
-void MSComm::lose(int failure) {
-    lostReason_ = failure == tty::kHungUp || failure == EIO || failure == ENXIO || failure == ENODEV
-                      ? QStringLiteral("the device was unplugged or hung up")
-                  : failure == ETIMEDOUT
-                      ? QStringLiteral("the device took nothing sent to it for %1 s")
-                            .arg(kNothingTakenMs / 1000)
-                      : QString::fromLocal8Bit(std::strerror(failure));
+void MSComm::lose(const SerialError& why) {
+    lose(why.kind == SerialError::Lost ? QStringLiteral("the device was unplugged or hung up")
+                                       : why.description);
+}
+
+void MSComm::lose(const QString& reason) {
+    qCDebug(serialTrace) << "lost:" << reason;
+    lostReason_ = reason;
     // Let go of the device at once, so that an adapter plugged in again gets its old name.
     closeDevice();
     emit OnComm();
@@ -209,8 +197,7 @@ void MSComm::throwIfLost() {
                                   .arg(commPort_)
                                   .arg(devicePath_, reason));
     }
-    if (!PortOpen())
-        throw error(PortNotOpen, QStringLiteral("Operation valid only when the port is open"));
+    requirePortOpen(*this);
 }
 
 void MSComm::Output(const QByteArray& bytes) {
@@ -225,7 +212,7 @@ void MSComm::Output(const QByteArray& bytes) {
 
 QByteArray MSComm::Input() {
     throwIfLost();
-    if (const int failure = tty::readWaiting(device_->fd(), received_)) {
+    if (const SerialError failure = device_->read(received_)) {
         lose(failure);
         throwIfLost();
     }

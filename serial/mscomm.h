@@ -4,13 +4,11 @@
 #include "common/raised_error.h"
 #include "serial/comm_control.h"
 #include "serial/pacer.h"
-#include "serial/tty_device.h"
+#include "serial/serial_device.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>
 #include <QObject>
-#include <QPointer>
-#include <QSocketNotifier>
 #include <QTimer>
 #include <memory>
 #include <optional>
@@ -19,10 +17,9 @@
 // bytes. Every byte value passes unchanged in both directions.
 //
 // COM n is the device the environment variable CARNOVO_COM{n} names (a USB
-// cable, a pseudo-terminal), else the n-th serial port present, USB
-// adapters first (see comPortOrder).
+// cable, a pseudo-terminal), else the system's own (SerialDevice::locationOf).
 //
-// The control's face: it combines the open device (TtyDevice) with the pacer
+// The control's face: it combines the open device (SerialDevice) with the pacer
 // that spares the program a wake-up per byte, and words its own errors
 // (numbers 80xx) so that they name the device and say what to do. It writes
 // the line settings only when opening and through SetBaudRate, never blocks
@@ -30,15 +27,6 @@
 class MSComm : public QObject, public CommControl {
     Q_OBJECT
 public:
-    enum ErrorNumber {
-        InvalidPortNumber = 8002,
-        PortAlreadyOpen = 8005,
-        OpenFailed = 8010,
-        NoDevice = 8012,
-        PortNotOpen = 8018,
-        PortLost = 8020,
-    };
-
     explicit MSComm(QObject* parent = nullptr);
     ~MSComm() override;
 
@@ -65,7 +53,9 @@ public:
     // also below the threshold, possibly nothing. Never blocks.
     QByteArray Input();
 
-    W32Comms::HANDLE CommID() const override { return device_ ? device_->fd() : -1; }
+    W32Comms::HANDLE CommID() const override {
+        return device_ ? device_->handle() : W32Comms::HANDLE(-1);
+    }
     void lineChanged() override;
 
     // Design-time settings, in force whenever the port is opened.
@@ -75,7 +65,7 @@ public:
     QChar ParityReplace() const { return QLatin1Char('?'); }
 
     // The device behind a port number; empty when there is none.
-    static QString deviceForPort(int port);
+    static QString deviceForPort(int port) { return SerialDevice::locationOf(port); }
 
 signals:
     // The receive event: at least RThreshold bytes are waiting.
@@ -88,13 +78,12 @@ private:
     Pacer::Line lineNow() const;
     void follow(const Pacer::Line& line);
     void sendWhatTheLineTakes();
-    void lose(int error);
+    void lose(const SerialError& why);
+    void lose(const QString& reason);
     void throwIfLost();
     RaisedError error(int number, const QString& description) const;
 
-    std::unique_ptr<TtyDevice> device_;
-    QPointer<QSocketNotifier> readable_;
-    QPointer<QSocketNotifier> writable_;
+    std::unique_ptr<SerialDevice> device_;
     QTimer lookAgain_;
     QTimer nothingTaken_;
     Pacer pacer_;

@@ -1,26 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "serial/w32comms.h"
 
-// The kernel's own termios and the BOTHER flag come from its headers;
-// glibc's <termios.h> would clash with them, so it is not included here.
-#include <asm/termbits.h>
-#include <sys/ioctl.h>
+#include "serial/linux/line_state.h"
 
 #include <cerrno>
 #include <ctime>
 
 namespace W32Comms {
 namespace {
-
-// Any integer rate needs the kernel's record with speed fields: termios2,
-// or where that is missing (powerpc) termios itself, which has them there.
-#ifdef TCGETS2
-using LineState = termios2;
-constexpr unsigned long kReadLine = TCGETS2, kWriteLine = TCSETS2;
-#else
-using LineState = termios;
-constexpr unsigned long kReadLine = TCGETS, kWriteLine = TCSETS;
-#endif
 
 bool read_termios(HANDLE hFile, LineState& tio) {
     return ioctl(static_cast<int>(hFile), kReadLine, &tio) == 0;

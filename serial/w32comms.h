@@ -3,11 +3,42 @@
 
 #include <cstdint>
 
-// Our own Win32-shaped layer over Linux termios2: the Windows serial
-// functions the program is written against (the DCB record, GetCommState,
-// SetCommState, GetTickCount), done with the kernel's termios2 and its speed
-// fields, so that any integer rate, 8192 included, is set exactly. They are
-// the only writes of the line settings.
+// The Windows serial functions the program is written against: the DCB
+// record, GetCommState, SetCommState and GetTickCount, each taking the
+// handle of an open port (SerialDevice::handle). On Windows they are the
+// system's own; on Linux our own layer does the same with the kernel's
+// termios2 and its speed fields, so that any integer rate, 8192 included,
+// is set exactly. They are the only writes of the line settings.
+//
+// Their constants (NOPARITY, ONESTOPBIT, ...) are macros on Windows: code
+// for both systems names them without W32Comms:: in a function that says
+// `using namespace W32Comms`.
+#ifdef _WIN32
+#include <windows.h>
+
+namespace W32Comms {
+using ::BOOL;
+using ::BYTE;
+using ::DCB;
+using ::DWORD;
+using ::HANDLE;
+using ::WORD;
+
+inline BOOL GetCommState(HANDLE hFile, DCB& dcb) {
+    return ::GetCommState(hFile, &dcb);
+}
+inline BOOL SetCommState(HANDLE hFile, const DCB& dcb) {
+    DCB copy = dcb; // the system's call takes a record it may write
+    return ::SetCommState(hFile, &copy);
+}
+// Milliseconds since start-up: 64 bits, so it does not wrap after 49 days.
+inline std::int64_t GetTickCount() {
+    return static_cast<std::int64_t>(::GetTickCount64());
+}
+} // namespace W32Comms
+
+#else
+
 namespace W32Comms {
 
 using BOOL = int;
@@ -62,3 +93,5 @@ BOOL SetCommState(HANDLE hFile, const DCB& dcb);
 std::int64_t GetTickCount();
 
 } // namespace W32Comms
+
+#endif

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The port's lock file against whatever other programs and users leave in
 // the lock directory. Every case runs in a directory of its own.
-#include "serial/port_lock.h"
+#include "serial/linux/port_lock.h"
 #include "tests/support/as_nobody.h"
 
 #include <QDir>

@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "common/raised_error.h"
 #include "serial/baud_rate.h"
+#include "serial/linux/open_refusal.h"
+#include "serial/linux/port_names.h"
 #include "serial/mscomm.h"
-#include "serial/open_refusal.h"
-#include "serial/port_names.h"
 #include "tests/support/as_nobody.h"
 #include "tests/support/print.h"
 #include "tests/support/pty.h"
@@ -100,6 +100,28 @@ TEST_F(SerialPort, AFreshRawLineHoldsNothingAndEveryByteValueSurvivesBothWays) {
     pty.write(all);
     QTest::qWait(50);
     EXPECT_EQ(comm.Input(), all);
+}
+
+// Closing puts back the line settings the port had before it was opened,
+// however odd, also after SetBaudRate; the next program finds them as it left them.
+TEST_F(SerialPort, ClosingPutsTheLineSettingsBackAsFound) {
+    const auto settings = [&] {
+        termios2 tio{};
+        EXPECT_EQ(ioctl(pty.master, TCGETS2, &tio), 0); // the slave's, through the master
+        return std::tuple(tio.c_iflag, tio.c_oflag, tio.c_cflag, tio.c_lflag, tio.c_ispeed,
+                          tio.c_ospeed, QByteArray(reinterpret_cast<char*>(tio.c_cc), NCCS));
+    };
+    comm.setPortOpen(false);
+    termios2 odd{};
+    ASSERT_EQ(ioctl(pty.master, TCGETS2, &odd), 0);
+    odd.c_cflag = (odd.c_cflag & ~(CBAUD | CSIZE | CRTSCTS)) | B38400 | CS7 | PARENB | PARODD;
+    odd.c_iflag |= IXON | ICRNL, odd.c_lflag |= ICANON | ECHO, odd.c_cc[VMIN] = 0;
+    ASSERT_EQ(ioctl(pty.master, TCSETS2, &odd), 0);
+    const auto found = settings();
+    comm.setPortOpen(true);
+    SetBaudRate(comm, 8192);
+    comm.setPortOpen(false);
+    EXPECT_EQ(settings(), found);
 }
 
 // One receive event once the threshold is reached, none before; reading

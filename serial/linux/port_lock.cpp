@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "serial/port_lock.h"
+#include "serial/linux/port_lock.h"
 
 #include <QFile>
 #include <QFileInfo>

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #pragma once
 
-#include "serial/port_names.h"
+#include "serial/linux/port_names.h"
 
 // Why a port did not open, told apart as far as the user can act on it.
 enum class OpenRefusal { NoSuchDevice, PermissionDenied, Busy, Other };

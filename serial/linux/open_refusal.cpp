@@ -1,5 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "serial/open_refusal.h"
+#include "serial/linux/open_refusal.h"
+
+#include "serial/comm_control.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -9,8 +11,6 @@
 #include <sys/stat.h>
 
 namespace {
-constexpr int kComPorts = 4;
-
 OpenRefusal refusalOf(int error) {
     switch (error) {
     case ENOENT:
@@ -82,9 +82,10 @@ QString refusalText(int comPort, const QString& device, OpenRefusal refusal, con
 
 QString openFailureText(int comPort, const QString& device, int error) {
     const OpenRefusal refusal = device.isEmpty() ? OpenRefusal::NoSuchDevice : refusalOf(error);
-    const QList<PortDescription> comPorts = refusal == OpenRefusal::NoSuchDevice
-                                                ? comPortOrder(presentPorts()).mid(0, kComPorts)
-                                                : QList<PortDescription>();
+    const QList<PortDescription> comPorts =
+        refusal == OpenRefusal::NoSuchDevice
+            ? comPortOrder(presentPorts()).mid(0, kLastComPort - kFirstComPort + 1)
+            : QList<PortDescription>();
     return refusalText(comPort, device, refusal, QString::fromLocal8Bit(std::strerror(error)),
                        groupOf(QFile::encodeName(device)), comPorts);
 }

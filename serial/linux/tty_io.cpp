@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "serial/tty_io.h"
+#include "serial/linux/tty_io.h"
 
 // The kernel's own termios constants; glibc's <termios.h> would clash.
 #include <asm/termbits.h>

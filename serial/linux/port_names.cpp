@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "serial/port_names.h"
+#include "serial/linux/port_names.h"
 
 #include <QDir>
 #include <QFile>
