@@ -17,8 +17,6 @@
 #include <QWinEventNotifier>
 #include <windows.h>
 
-Q_LOGGING_CATEGORY(serialTrace, "carnovo.serial", QtWarningMsg)
-
 namespace {
 
 // The driver's buffers, as the design's InBufferSize and OutBufferSize.
@@ -66,7 +64,10 @@ struct Operation {
         overlapped.hEvent = notifier.handle();
         notifier.setEnabled(false);
     }
-    ~Operation() { CloseHandle(overlapped.hEvent); }
+    ~Operation() {
+        notifier.setEnabled(false);
+        CloseHandle(overlapped.hEvent);
+    }
 
     // Collects a pending operation that has finished: its byte count, or
     // false with the error in GetLastError (ERROR_IO_INCOMPLETE: not yet).
@@ -227,7 +228,7 @@ SerialDevice::~SerialDevice() {
 }
 
 W32Comms::HANDLE SerialDevice::handle() const {
-    return reinterpret_cast<W32Comms::HANDLE>(native_->port);
+    return native_->port;
 }
 
 SerialError SerialDevice::state(W32Comms::DCB& dcb) const {
@@ -268,6 +269,7 @@ SerialError SerialDevice::read(QByteArray& into) {
     if (const SerialError error = bytesWaiting(waiting))
         return error;
     Native& n = *native_;
+    const qsizetype before = into.size();
     if (n.haveFirstByte) {
         into.append(n.firstByte);
         n.haveFirstByte = false;
@@ -290,7 +292,7 @@ SerialError SerialDevice::read(QByteArray& into) {
         if (!done)
             return native_->lose(failure("ReadFile", code));
     }
-    qCDebug(serialTrace) << "read" << into.size() << "bytes";
+    qCDebug(serialTrace) << "read" << into.size() - before << "bytes";
     n.armRead();
     return n.lostWhy;
 }
