@@ -269,6 +269,7 @@ SerialError SerialDevice::read(QByteArray& into) {
     if (const SerialError error = bytesWaiting(waiting))
         return error;
     Native& n = *native_;
+    const qsizetype before = into.size();
     if (n.haveFirstByte) {
         into.append(n.firstByte);
         n.haveFirstByte = false;
@@ -291,7 +292,7 @@ SerialError SerialDevice::read(QByteArray& into) {
         if (!done)
             return native_->lose(failure("ReadFile", code));
     }
-    qCDebug(serialTrace) << "read" << into.size() << "bytes";
+    qCDebug(serialTrace) << "read" << into.size() - before << "bytes";
     n.armRead();
     return n.lostWhy;
 }

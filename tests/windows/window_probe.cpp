@@ -66,7 +66,7 @@ void watchWindow(Form1& form, int port, int seconds, bool endSession) {
         if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
             box && box->isVisible()) {
             if (box != *seenBox) {
-                report("box " + box->text().simplified());
+                report("box " + QString(box->text()).replace('\n', ' '));
                 *seenBox = box;
                 sinceBox->start();
             } else if (sinceBox->elapsed() >= 2000) {
