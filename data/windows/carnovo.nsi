@@ -1,5 +1,5 @@
 ; SPDX-License-Identifier: GPL-3.0-or-later
-; The Windows installer. scripts/package-windows runs makensis on it with
+; The Windows installer. scripts/ci/package-windows runs makensis on it with
 ;   VERSION          the version from CMakeLists.txt's project() line
 ;   STAGE            the folder of files to install (the zip's folder)
 ;   UNINSTALL_FILES  the Delete and RMDir lines that remove those files again
