@@ -12,11 +12,11 @@ constexpr int kNothingTakenMs = 2000;
 
 MSComm::MSComm(QObject* parent) : QObject(parent) {
     setObjectName(Name());
-    lookAgain_.setSingleShot(true);
-    lookAgain_.setTimerType(Qt::PreciseTimer);
-    connect(&lookAgain_, &QTimer::timeout, this, [this] {
+    checkAgain_.setSingleShot(true);
+    checkAgain_.setTimerType(Qt::PreciseTimer);
+    connect(&checkAgain_, &QTimer::timeout, this, [this] {
         qCDebug(serialTrace) << "woken: timer";
-        look(Pacer::Woken::ByTimer);
+        checkLine(Pacer::Woken::ByTimer);
     });
     nothingTaken_.setSingleShot(true);
     connect(&nothingTaken_, &QTimer::timeout, this, [this] {
@@ -67,7 +67,7 @@ void MSComm::setPortOpen(bool open) {
     pacer_.forget();
     connect(device_.get(), &SerialDevice::readable, this, [this] {
         qCDebug(serialTrace) << "woken: readable";
-        look(Pacer::Woken::ByLine);
+        checkLine(Pacer::Woken::ByLine);
     });
     connect(device_.get(), &SerialDevice::writable, this, [this] {
         qCDebug(serialTrace) << "woken: writable";
@@ -84,7 +84,7 @@ void MSComm::setPortOpen(bool open) {
 void MSComm::closeDevice() {
     if (!PortOpen())
         return;
-    lookAgain_.stop();
+    checkAgain_.stop();
     nothingTaken_.stop();
     device_.reset();
 }
@@ -113,8 +113,8 @@ void MSComm::setRThreshold(int bytes) {
         follow(lineNow());
 }
 
-Pacer::Line MSComm::lineNow() const {
-    Pacer::Line line;
+Pacer::LineState MSComm::lineNow() const {
+    Pacer::LineState line;
     line.waiting = received_.size();
     line.wanted = std::max(rThreshold_, 1);
     if (sinceOutput_.isValid())
@@ -126,12 +126,12 @@ Pacer::Line MSComm::lineNow() const {
 }
 
 // The receive event without a wake-up per byte: see Pacer.
-void MSComm::follow(const Pacer::Line& line) {
+void MSComm::follow(const Pacer::LineState& line) {
     const Pacer::Plan plan = pacer_.plan(line);
     device_->notifyReadable(plan.listen);
     if (!plan.ready)
-        return lookAgain_.start(plan.lookInMs);
-    lookAgain_.stop();
+        return checkAgain_.start(plan.lookInMs);
+    checkAgain_.stop();
     if (!std::exchange(signalled_, true))
         emit OnComm();
 }
@@ -139,16 +139,17 @@ void MSComm::follow(const Pacer::Line& line) {
 // The device is gone when the line reports a hang-up or an error, when a
 // call fails as on a vanished device, or when a read after the line said
 // readable finds its end: whatever the toolkit makes of such a line.
-void MSComm::look(Pacer::Woken by) {
+void MSComm::checkLine(Pacer::Woken by) {
     if (!PortOpen())
         return;
     qint64 inDriver = 0;
     if (const SerialError failure = device_->bytesWaiting(inDriver))
         return lose(failure);
-    // Several bytes at once on a line listened to: they come in bunches, and
-    // more may be held back however few are here.
+    // Several bytes at once where we woke on the first: the adapter hands
+    // bytes over in batches (as USB adapters do), and more may be held back
+    // however few are here.
     bunched_ = bunched_ || (by == Pacer::Woken::ByLine && inDriver >= 3);
-    Pacer::Line line = lineNow();
+    Pacer::LineState line = lineNow();
     line.by = by;
     if (received_.size() + inDriver < line.wanted) {
         // Too few: take them, so that listening waits for new ones.

@@ -73,10 +73,10 @@ signals:
 
 private:
     void closeDevice();
-    void look(Pacer::Woken by);
+    void checkLine(Pacer::Woken by);
     // The line as the pacer sees it now, and what the control does about it.
-    Pacer::Line lineNow() const;
-    void follow(const Pacer::Line& line);
+    Pacer::LineState lineNow() const;
+    void follow(const Pacer::LineState& line);
     void sendWhatTheLineTakes();
     void lose(const SerialError& why);
     void lose(const QString& reason);
@@ -84,7 +84,7 @@ private:
     RaisedError error(int number, const QString& description) const;
 
     std::unique_ptr<SerialDevice> device_;
-    QTimer lookAgain_;
+    QTimer checkAgain_;
     QTimer nothingTaken_;
     Pacer pacer_;
     double byteMs_ = 0;

@@ -11,25 +11,25 @@ class Pacer {
 public:
     enum class Woken { No, ByTimer, ByLine };
 
-    struct Line {
+    struct LineState {
         qint64 waiting = 0; // bytes received and not yet read
         qint64 wanted = 1;  // bytes the reader waits for
         std::optional<double> sinceOutputMs;
         qint64 takenSinceOutput = 0; // bytes read since the last output
         double byteMs = 0;           // how long one byte takes on the line
         bool bunched = false;        // the line hands bytes over in bunches (a USB adapter)
-        bool stalled = false;        // the last look found nothing new
+        bool stalled = false;        // the last check found nothing new
         Woken by = Woken::No;
     };
 
     struct Plan {
         bool ready = false;  // enough is waiting: tell the reader
         bool listen = false; // wake on the line's next bytes
-        int lookInMs = 0;    // else (and at the latest) look then
+        int lookInMs = 0;    // else (and at the latest) check the line then
         bool operator==(const Plan&) const = default;
     };
 
-    Plan plan(const Line& line);
+    Plan plan(const LineState& line);
     // How much later than the line allows the far end's bytes last came.
     double lateMs() const { return lateMs_; }
     void forget() { lateMs_ = 0; }
