@@ -113,8 +113,8 @@ void MSComm::setRThreshold(int bytes) {
         follow(lineNow());
 }
 
-Pacer::LineState MSComm::lineNow() const {
-    Pacer::LineState line;
+Pacer::PortState MSComm::lineNow() const {
+    Pacer::PortState line;
     line.waiting = received_.size();
     line.wanted = std::max(rThreshold_, 1);
     if (sinceOutput_.isValid())
@@ -126,7 +126,7 @@ Pacer::LineState MSComm::lineNow() const {
 }
 
 // The receive event without a wake-up per byte: see Pacer.
-void MSComm::follow(const Pacer::LineState& line) {
+void MSComm::follow(const Pacer::PortState& line) {
     const Pacer::Plan plan = pacer_.plan(line);
     device_->notifyReadable(plan.listen);
     if (!plan.ready)
@@ -149,7 +149,7 @@ void MSComm::checkLine(Pacer::Woken by) {
     // bytes over in batches (as USB adapters do), and more may be held back
     // however few are here.
     bunched_ = bunched_ || (by == Pacer::Woken::ByLine && inDriver >= 3);
-    Pacer::LineState line = lineNow();
+    Pacer::PortState line = lineNow();
     line.by = by;
     if (received_.size() + inDriver < line.wanted) {
         // Too few: take them, so that listening waits for new ones.

@@ -75,8 +75,8 @@ private:
     void closeDevice();
     void checkLine(Pacer::Woken by);
     // The line as the pacer sees it now, and what the control does about it.
-    Pacer::LineState lineNow() const;
-    void follow(const Pacer::LineState& line);
+    Pacer::PortState lineNow() const;
+    void follow(const Pacer::PortState& line);
     void sendWhatTheLineTakes();
     void lose(const SerialError& why);
     void lose(const QString& reason);

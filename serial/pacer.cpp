@@ -23,7 +23,7 @@ constexpr double kMaxLateMs = 30;
 // checks what has arrived; a check that found nothing new makes it wake on
 // the next incoming byte instead: the far end paused, or an adapter holds
 // the bytes back.
-Pacer::Plan Pacer::plan(const LineState& line) {
+Pacer::Plan Pacer::plan(const PortState& line) {
     const double sinceOutputMs = line.sinceOutputMs.value_or(0);
     const double lastDueMs = double(line.takenSinceOutput + line.wanted - 1) * line.byteMs;
     if (line.waiting >= line.wanted) {

@@ -11,7 +11,7 @@ class Pacer {
 public:
     enum class Woken { No, ByTimer, ByLine };
 
-    struct LineState {
+    struct PortState {
         qint64 waiting = 0; // bytes received and not yet read
         qint64 wanted = 1;  // bytes the reader waits for
         std::optional<double> sinceOutputMs;
@@ -29,7 +29,7 @@ public:
         bool operator==(const Plan&) const = default;
     };
 
-    Plan plan(const LineState& line);
+    Plan plan(const PortState& line);
     // How much later than the line allows the far end's bytes last came.
     double lateMs() const { return lateMs_; }
     void forget() { lateMs_ = 0; }
