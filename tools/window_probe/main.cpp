@@ -2,7 +2,7 @@
 // The program's window on Windows (under Wine in the device checks), COM n
 // chosen and Connect pressed, reporting what a user cannot see, one line per
 // event, each starting with seconds of the system's tick:
-//   window_probe N SECONDS [end-session]
+//   carnovo-window-probe N SECONDS [end-session]
 //     status  the status caption and the six values, when they change
 //     box     a message box's text (OK is pressed for it 2 s later)
 //     cpu     the process's processor time in each quarter second
@@ -106,7 +106,7 @@ void watchWindow(Form1& form, int port, int seconds, bool endSession) {
 
 int main(int argc, char** argv) {
     if (argc < 3) {
-        std::fprintf(stderr, "usage: window_probe PORT SECONDS [end-session]\n");
+        std::fprintf(stderr, "usage: carnovo-window-probe PORT SECONDS [end-session]\n");
         return 2;
     }
     const int port = std::atoi(argv[1]);
