@@ -18,8 +18,8 @@
 //                                 runs until a signal ends it
 // For the device tests and for checking a cable on a real machine.
 #include "serial/baud_rate.h"
-#include "serial/mscomm.h"
 #include "serial/linux/port_lock.h"
+#include "serial/mscomm.h"
 #include "ui/form1.h"
 #include "ui/form1_controls.h"
 #include "ui/program.h"
