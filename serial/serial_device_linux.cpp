@@ -36,22 +36,6 @@ struct SerialDevice::Native {
 
 namespace {
 
-SerialError::Kind openKindOf(int error) {
-    switch (error) {
-    case ENOENT:
-    case ENXIO:
-    case ENODEV:
-        return SerialError::NoSuchDevice;
-    case EACCES:
-    case EPERM:
-        return SerialError::PermissionDenied;
-    case EBUSY:
-        return SerialError::Busy;
-    default:
-        return SerialError::Other;
-    }
-}
-
 SerialError refusal(SerialError::Kind kind, int error, const QString& description) {
     return {kind, static_cast<unsigned long>(error), description};
 }
@@ -114,7 +98,7 @@ SerialDevice::Opened SerialDevice::open(int port, const QString& location) {
         ::open(QFile::encodeName(location).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         const int error = errno;
-        return fail(refusal(openKindOf(error), error, openFailureText(port, location, error)));
+        return fail(refusal(openFailureKind(error), error, openFailureText(port, location, error)));
     }
     // Other programs stay out while the port is ours; then the line, raw.
     W32Comms::DCB dcb{};
@@ -134,7 +118,7 @@ SerialDevice::Opened SerialDevice::open(int port, const QString& location) {
     if (!ready) {
         const int error = errno;
         ::close(fd);
-        return fail(refusal(openKindOf(error), error, openFailureText(port, location, error)));
+        return fail(refusal(openFailureKind(error), error, openFailureText(port, location, error)));
     }
     // Bytes that reached the device while it was closed belong to nobody.
     tty::discard(fd);

@@ -10,22 +10,23 @@
 #include <grp.h>
 #include <sys/stat.h>
 
-namespace {
-OpenRefusal refusalOf(int error) {
+SerialError::Kind openFailureKind(int error) {
     switch (error) {
     case ENOENT:
     case ENXIO:
     case ENODEV:
-        return OpenRefusal::NoSuchDevice;
+        return SerialError::NoSuchDevice;
     case EACCES:
     case EPERM:
-        return OpenRefusal::PermissionDenied;
+        return SerialError::PermissionDenied;
     case EBUSY:
-        return OpenRefusal::Busy;
+        return SerialError::Busy;
     default:
-        return OpenRefusal::Other;
+        return SerialError::Other;
     }
 }
+
+namespace {
 
 // The group that owns the device; serial devices usually belong to dialout.
 QString groupOf(const QByteArray& path) {
@@ -35,11 +36,12 @@ QString groupOf(const QByteArray& path) {
 }
 } // namespace
 
-QString refusalText(int comPort, const QString& device, OpenRefusal refusal, const QString& reason,
-                    const QString& group, const QList<PortDescription>& comPorts) {
+QString refusalText(int comPort, const QString& device, SerialError::Kind refusal,
+                    const QString& reason, const QString& group,
+                    const QList<PortDescription>& comPorts) {
     const QString opening = QStringLiteral("Could not open COM %1 (%2): ").arg(comPort).arg(device);
     switch (refusal) {
-    case OpenRefusal::PermissionDenied:
+    case SerialError::PermissionDenied:
         if (group == QLatin1String("root")) {
             const QString real = QFileInfo(device).canonicalFilePath();
             return opening +
@@ -55,15 +57,15 @@ QString refusalText(int comPort, const QString& device, OpenRefusal refusal, con
                                         "your user must be a member of it. Add it with "
                                         "\"sudo usermod -aG %1 $USER\", then log out and in again.")
                              .arg(group);
-    case OpenRefusal::Busy:
+    case SerialError::Busy:
         return opening + QStringLiteral("another program is using the port. ModemManager, which "
                                         "probes newly plugged-in USB serial devices, is a likely "
                                         "cause: wait a moment and try again, or stop it with "
                                         "\"sudo systemctl stop ModemManager\".");
-    case OpenRefusal::Other:
-        return opening + reason;
-    case OpenRefusal::NoSuchDevice:
+    case SerialError::NoSuchDevice:
         break;
+    default:
+        return opening + reason;
     }
     QStringList found;
     for (int n = 1; n <= comPorts.size(); ++n) {
@@ -81,9 +83,10 @@ QString refusalText(int comPort, const QString& device, OpenRefusal refusal, con
 }
 
 QString openFailureText(int comPort, const QString& device, int error) {
-    const OpenRefusal refusal = device.isEmpty() ? OpenRefusal::NoSuchDevice : refusalOf(error);
+    const SerialError::Kind refusal =
+        device.isEmpty() ? SerialError::NoSuchDevice : openFailureKind(error);
     const QList<PortDescription> comPorts =
-        refusal == OpenRefusal::NoSuchDevice
+        refusal == SerialError::NoSuchDevice
             ? comPortOrder(presentPorts()).mid(0, kLastComPort - kFirstComPort + 1)
             : QList<PortDescription>();
     return refusalText(comPort, device, refusal, QString::fromLocal8Bit(std::strerror(error)),

@@ -2,16 +2,19 @@
 #pragma once
 
 #include "serial/linux/port_names.h"
+#include "serial/serial_device.h"
 
-// Why a port did not open, told apart as far as the user can act on it.
-enum class OpenRefusal { NoSuchDevice, PermissionDenied, Busy, Other };
+// Why opening failed with the errno `error`, told apart as far as the user
+// can act on it: NoSuchDevice, PermissionDenied, Busy or Other.
+SerialError::Kind openFailureKind(int error);
 
 // The serial control's error text when COM `comPort` does not open: names
 // `device` (empty when COM `comPort` has none) and says what to do. `group`
 // owns the device, `reason` is the system's own words (used for Other), and
 // `comPorts` are the present ports in COM order.
-QString refusalText(int comPort, const QString& device, OpenRefusal refusal, const QString& reason,
-                    const QString& group, const QList<PortDescription>& comPorts);
+QString refusalText(int comPort, const QString& device, SerialError::Kind refusal,
+                    const QString& reason, const QString& group,
+                    const QList<PortDescription>& comPorts);
 
 // The same for a port whose opening failed with the errno `error`, looking
 // at the device and the machine's ports for the rest.

@@ -314,11 +314,12 @@ TEST(PortNames, FoundInTheSystemsDeviceTreeInComOrder) {
 }
 
 TEST(OpenRefusal, TextNamesTheDeviceAndSaysWhatToDo) {
-    using R = OpenRefusal;
+    using R = SerialError;
+    using Kind = SerialError::Kind;
     const QList<PortDescription> none, two = {{"ttyUSB0", "/dev/ttyUSB0", true, "", "FTDI FT232R"},
                                               {"ttyS0", "/dev/ttyS0", false, "", ""}};
     // clang-format off
-    const struct { QString device; R refusal; const QList<PortDescription>& ports; QStringList says; QString group = "uucp"; } cases[] = {
+    const struct { QString device; Kind refusal; const QList<PortDescription>& ports; QStringList says; QString group = "uucp"; } cases[] = {
         {"", R::NoSuchDevice, none, {"COM 3 has no", "no serial ports", "CARNOVO_COM3=/dev/"}},
         {"", R::NoSuchDevice, two, {"COM 1 is /dev/ttyUSB0 (FTDI FT232R), COM 2 is /dev/ttyS0."}},
         {"/dev/gone", R::NoSuchDevice, two, {"(/dev/gone): no such", "COM 2 is", "CARNOVO_COM3="}},
