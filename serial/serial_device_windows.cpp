@@ -69,14 +69,17 @@ struct Operation {
         CloseHandle(overlapped.hEvent);
     }
 
-    // Collects a pending operation that has finished: its byte count, or
-    // false with the error in GetLastError (ERROR_IO_INCOMPLETE: not yet).
-    bool finished(HANDLE port, DWORD& bytes) {
-        if (!GetOverlappedResult(port, &overlapped, &bytes, FALSE))
-            return false;
+    enum class Outcome { NotYet, Done, Failed };
+    // Collects a pending operation: Done with its byte count, NotYet, or
+    // Failed with the system's error in `code`. Done and Failed end it.
+    Outcome collect(HANDLE port, DWORD& bytes, DWORD& code) {
+        const bool done = GetOverlappedResult(port, &overlapped, &bytes, FALSE);
+        code = done ? 0 : GetLastError();
+        if (!done && code == ERROR_IO_INCOMPLETE)
+            return Outcome::NotYet;
         pending = false;
         ResetEvent(overlapped.hEvent);
-        return true;
+        return done ? Outcome::Done : Outcome::Failed;
     }
     // Ends a pending operation before its record goes.
     void cancel(HANDLE port) {
@@ -393,18 +396,18 @@ bool SerialDevice::Native::collectFirstByte() {
     Native& n = *this;
     if (n.lostWhy)
         return false;
-    DWORD got = 0;
     if (!n.reading.pending)
         return true;
-    if (n.reading.finished(n.port, got)) {
+    DWORD got = 0, code = 0;
+    switch (n.reading.collect(n.port, got, code)) {
+    case Operation::Outcome::NotYet:
+        return true;
+    case Operation::Outcome::Done:
         n.haveFirstByte = got == 1;
         return true;
+    case Operation::Outcome::Failed:
+        break;
     }
-    const DWORD code = GetLastError();
-    if (code == ERROR_IO_INCOMPLETE)
-        return true;
-    n.reading.pending = false;
-    ResetEvent(n.reading.overlapped.hEvent);
     n.lose(failure("ReadFile", code));
     return false;
 }
@@ -415,22 +418,21 @@ bool SerialDevice::Native::collectWrite() {
     Native& n = *this;
     if (n.lostWhy)
         return false;
-    DWORD sent = 0;
     if (!n.writing.pending)
         return true;
-    if (n.writing.finished(n.port, sent)) {
+    DWORD sent = 0, code = 0;
+    switch (n.writing.collect(n.port, sent, code)) {
+    case Operation::Outcome::NotYet:
+        return true;
+    case Operation::Outcome::Done:
         qCDebug(serialTrace) << "write completed:" << sent << "bytes";
-        if (sent < DWORD(n.inFlight.size())) {
-            n.lose(failure("WriteFile", ERROR_GEN_FAILURE));
-            return false;
-        }
-        return true;
+        if (sent == DWORD(n.inFlight.size()))
+            return true;
+        code = ERROR_GEN_FAILURE;
+        break;
+    case Operation::Outcome::Failed:
+        break;
     }
-    const DWORD code = GetLastError();
-    if (code == ERROR_IO_INCOMPLETE)
-        return true;
-    n.writing.pending = false;
-    ResetEvent(n.writing.overlapped.hEvent);
     n.lose(failure("WriteFile", code));
     return false;
 }
