@@ -60,9 +60,12 @@ struct Operation {
     QWinEventNotifier notifier;
     bool pending = false;
 
+    // The notifier stays enabled while the port is open: collect() resets
+    // the event, so a finished operation does not wake the loop twice, and
+    // an activation that comes after its operation was collected elsewhere
+    // leaves the notifier watching the next one.
     Operation() : notifier(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
         overlapped.hEvent = notifier.handle();
-        notifier.setEnabled(false);
     }
     ~Operation() {
         notifier.setEnabled(false);
@@ -196,10 +199,9 @@ SerialDevice::Opened SerialDevice::open(int port, const QString& location) {
     SerialDevice* device = result.device.get();
     connect(&device->native_->reading.notifier, &QWinEventNotifier::activated, device, [device] {
         Native& n = *device->native_;
-        n.reading.notifier.setEnabled(false);
         if (!n.collectFirstByte())
             return;
-        if (!n.haveFirstByte)
+        if (!n.haveFirstByte && n.wantReadable)
             return n.armRead();
         if (n.wantReadable) {
             qCDebug(serialTrace) << "woken: readable";
@@ -207,13 +209,11 @@ SerialDevice::Opened SerialDevice::open(int port, const QString& location) {
         }
     });
     connect(&device->native_->writing.notifier, &QWinEventNotifier::activated, device, [device] {
-        device->native_->writing.notifier.setEnabled(false);
         if (device->native_->collectWrite() && device->native_->wantWritable) {
             qCDebug(serialTrace) << "woken: writable";
             emit device->writable();
         }
     });
-    n->armRead();
     return result;
 }
 
@@ -296,7 +296,8 @@ SerialError SerialDevice::read(QByteArray& into) {
             return native_->lose(failure("ReadFile", code));
     }
     qCDebug(serialTrace) << "read" << into.size() - before << "bytes";
-    n.armRead();
+    if (n.wantReadable)
+        n.armRead();
     return n.lostWhy;
 }
 
@@ -316,7 +317,6 @@ SerialError SerialDevice::write(QByteArray& bytes) {
     } else if (GetLastError() == ERROR_IO_PENDING) {
         n.writing.pending = true;
         sent = DWORD(n.inFlight.size());
-        n.writing.notifier.setEnabled(true);
     } else {
         return native_->lose(failure("WriteFile", GetLastError()));
     }
@@ -344,22 +344,22 @@ void SerialDevice::notifyReadable(bool on) {
 void SerialDevice::notifyWritable(bool on) {
     Native& n = *native_;
     n.wantWritable = on;
-    if (!on || n.lostWhy)
+    if (!on || n.lostWhy || n.writing.pending)
         return;
-    if (n.writing.pending)
-        n.writing.notifier.setEnabled(true);
-    else
-        QMetaObject::invokeMethod(
-            this,
-            [this] {
-                if (native_->wantWritable && !native_->writing.pending && !native_->lostWhy)
-                    emit writable();
-            },
-            Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            if (native_->wantWritable && !native_->writing.pending && !native_->lostWhy)
+                emit writable();
+        },
+        Qt::QueuedConnection);
 }
 
-// Keeps the one-byte read pending whenever no byte is held, wanted or not:
-// so a port that goes away is noticed at once. Input already here is told
+// Puts the one-byte read in place while the owner listens and no byte is
+// held. It is armed only then: under Wine every completion is a wake-up of
+// the program and a round trip through Wine's server, and a reply would
+// otherwise cost one of each per byte. A read left pending when the owner
+// stops listening wakes it once more at most. Input already here is told
 // from the event loop, as a level-triggered notifier would.
 void SerialDevice::Native::armRead() {
     if (lostWhy || reading.pending)
@@ -371,7 +371,6 @@ void SerialDevice::Native::armRead() {
             haveFirstByte = got == 1;
         } else if (GetLastError() == ERROR_IO_PENDING) {
             reading.pending = true;
-            reading.notifier.setEnabled(true);
             return;
         } else {
             lose(failure("ReadFile", GetLastError()));
