@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "ui/sequence_host.h"
 
+#include <QAbstractEventDispatcher>
 #include <QCoreApplication>
 #include <algorithm>
 #include <climits>
@@ -10,7 +11,14 @@ namespace host {
 EventPump::EventPump(MSComm& comm, const bool& quitRequested) : quitRequested_(quitRequested) {
     wake_.setTimerType(Qt::PreciseTimer);
     wake_.setSingleShot(true);
-    QObject::connect(&comm, &MSComm::OnComm, &wake_, [this] { portReceived_ = true; });
+    // A receive event that comes while the wait's own call delivers posted
+    // events does not end that call on Windows, whose loop then sleeps on
+    // until some message comes: the wait is told to end.
+    QObject::connect(&comm, &MSComm::OnComm, &wake_, [this] {
+        portReceived_ = true;
+        if (waiting_)
+            QCoreApplication::eventDispatcher()->interrupt();
+    });
 }
 
 void EventPump::endIfAsked() const {
@@ -28,7 +36,9 @@ void EventPump::yieldUntil(std::int64_t deadline) {
     const std::int64_t wait = deadline + 1 - W32Comms::GetTickCount();
     if (!portReceived_ && !quitRequested_ && wait > 0) {
         wake_.start(static_cast<int>(std::min<std::int64_t>(wait, INT_MAX)));
+        waiting_ = true;
         QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+        waiting_ = false;
         wake_.stop();
     }
     portReceived_ = false;

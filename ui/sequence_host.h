@@ -54,6 +54,7 @@ private:
     const bool& quitRequested_;
     QTimer wake_; // fires at the tick just past the deadline
     bool portReceived_ = false;
+    bool waiting_ = false; // inside the wait for more events
 };
 
 // Runs the sequence on `comm` for `window`. True when the program is to end
