@@ -26,10 +26,12 @@
 
 namespace {
 
+// Lines are stamped when they happen and written out on the watch's next
+// look (every 50 ms): under Wine each write is a trip through its server,
+// and a trace line written at once would slow the very polling it reports.
 void report(const QString& line) {
     const ULONGLONG ms = GetTickCount64();
     std::printf("%llu.%03llu %s\n", ms / 1000, ms % 1000, qPrintable(line));
-    std::fflush(stdout);
 }
 
 long long cpuMs() {
@@ -86,6 +88,7 @@ void watchWindow(Form1& form, int port, int seconds, bool endSession) {
             *lastCpu = cpu;
         }
     });
+    QObject::connect(timer, &QTimer::timeout, [] { std::fflush(stdout); });
     timer->start(50);
     QObject::connect(&form, &Form1::programEnding, [] { report("ending"); });
     form.findChild<QComboBox*>("comport")->setCurrentIndex(port - 1);
@@ -112,6 +115,8 @@ int main(int argc, char** argv) {
     const int port = std::atoi(argv[1]);
     const int seconds = std::atoi(argv[2]);
     const bool endSession = argc > 3 && qstrcmp(argv[3], "end-session") == 0;
+    static char buffer[1 << 16];
+    std::setvbuf(stdout, buffer, _IOFBF, sizeof buffer);
     qInstallMessageHandler(traceToReport);
     QLoggingCategory::setFilterRules("carnovo.serial.debug=true");
     const int ended =
