@@ -199,14 +199,12 @@ SerialDevice::Opened SerialDevice::open(int port, const QString& location) {
     SerialDevice* device = result.device.get();
     connect(&device->native_->reading.notifier, &QWinEventNotifier::activated, device, [device] {
         Native& n = *device->native_;
-        if (!n.collectFirstByte())
+        if (!n.collectFirstByte() || !n.wantReadable)
             return;
-        if (!n.haveFirstByte && n.wantReadable)
+        if (!n.haveFirstByte)
             return n.armRead();
-        if (n.wantReadable) {
-            qCDebug(serialTrace) << "woken: readable";
-            emit device->readable();
-        }
+        qCDebug(serialTrace) << "woken: readable";
+        emit device->readable();
     });
     connect(&device->native_->writing.notifier, &QWinEventNotifier::activated, device, [device] {
         if (device->native_->collectWrite() && device->native_->wantWritable) {
