@@ -11,14 +11,16 @@ namespace host {
 EventPump::EventPump(MSComm& comm, const bool& quitRequested) : quitRequested_(quitRequested) {
     wake_.setTimerType(Qt::PreciseTimer);
     wake_.setSingleShot(true);
-    // A receive event that comes while the wait's own call delivers posted
-    // events does not end that call on Windows, whose loop then sleeps on
-    // until some message comes: the wait is told to end.
-    QObject::connect(&comm, &MSComm::OnComm, &wake_, [this] {
-        portReceived_ = true;
-        if (waiting_)
-            QCoreApplication::eventDispatcher()->interrupt();
-    });
+    QObject::connect(&comm, &MSComm::OnComm, &wake_, [this] { portReceived_ = true; });
+    // On Windows the waiting call first delivers the posted events, then
+    // sleeps until a message comes: a receive event or a quit request among
+    // those events would not end it. Just before it sleeps, it is told to
+    // end when there is no longer anything to wait for.
+    QObject::connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock,
+                     &wake_, [this] {
+                         if (waiting_ && (portReceived_ || quitRequested_))
+                             QAbstractEventDispatcher::instance()->interrupt();
+                     });
 }
 
 void EventPump::endIfAsked() const {
