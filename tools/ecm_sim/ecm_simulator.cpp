@@ -409,9 +409,14 @@ bool Simulator::sendFrom(Clock::time_point start, const std::vector<std::uint8_t
         // What is on the wire by then goes in the same write.
         for (; end < burstFrom && onWire(end, last) <= at; ++end)
             last = onWire(end, last);
-        if (!sleepUntil(at) || lineClosed() || !writeAll(&bytes[k], end - k))
+        if (!sleepUntil(at))
             return false;
-        left(end - k, at == last ? Clock::now() : last);
+        // A byte leaves when it is handed to the line; the calls that hand
+        // it over are this machine's time, not the wire's.
+        const auto handed = Clock::now();
+        if (lineClosed() || !writeAll(&bytes[k], end - k))
+            return false;
+        left(end - k, at == last ? handed : last);
     }
     log("ECM -> program", bytes.data(), bytes.size());
     return true;
