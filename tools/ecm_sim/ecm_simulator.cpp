@@ -409,12 +409,8 @@ bool Simulator::sendFrom(Clock::time_point start, const std::vector<std::uint8_t
         // What is on the wire by then goes in the same write.
         for (; end < burstFrom && onWire(end, last) <= at; ++end)
             last = onWire(end, last);
-        if (!sleepUntil(at))
-            return false;
-        // A byte leaves when it is handed to the line; the calls that hand
-        // it over are this machine's time, not the wire's.
-        const auto handed = Clock::now();
-        if (lineClosed() || !writeAll(&bytes[k], end - k))
+        Clock::time_point handed;
+        if (!sleepUntil(at) || lineClosed() || !writeAll(&bytes[k], end - k, handed))
             return false;
         left(end - k, at == last ? handed : last);
     }
@@ -444,8 +440,11 @@ Simulator::Clock::time_point Simulator::handedOver(Clock::time_point due) const 
 }
 
 // A full line is retried until the program reads, lets go, or we stop.
-bool Simulator::writeAll(const std::uint8_t* bytes, std::size_t count) {
+// `handed` is when the line was given the last of the bytes: a byte leaves
+// then, and the write call's own cost is this machine's time, not the wire's.
+bool Simulator::writeAll(const std::uint8_t* bytes, std::size_t count, Clock::time_point& handed) {
     while (count > 0) {
+        handed = Clock::now();
         const ssize_t n = ::write(master_, bytes, count);
         if (n > 0) {
             bytes += n;

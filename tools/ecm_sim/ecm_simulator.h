@@ -123,7 +123,7 @@ private:
                   std::size_t lastBurst = 1);
     void left(std::size_t count, Clock::time_point when);
     Clock::time_point handedOver(Clock::time_point due) const;
-    bool writeAll(const std::uint8_t* bytes, std::size_t count);
+    bool writeAll(const std::uint8_t* bytes, std::size_t count, Clock::time_point& handed);
     void log(const char* direction, const std::uint8_t* bytes, std::size_t count);
     bool sleepUntil(Clock::time_point when);
     bool lineClosed() const;
